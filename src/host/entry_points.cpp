@@ -1,0 +1,1 @@
+// The sixteen exported entry points.

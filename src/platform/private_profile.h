@@ -1,0 +1,32 @@
+// Private-profile (INI) files with the Windows semantics the configuration relies on:
+// sections and keys compared without regard to ASCII case, values trimmed of surrounding
+// blanks, a value in matching quotes loses them, texts cut to the buffer size - 1, a new
+// section appended at the end of the file, a new key at the end of its section, an
+// existing key replaced where it stands, comments and unknown lines kept.
+//
+// On Windows these are the real GetPrivateProfileStringA, GetPrivateProfileIntA and
+// WritePrivateProfileStringA. Elsewhere every write replaces the file atomically (a
+// temporary file in the same folder, then rename) under one process-wide lock.
+#pragma once
+
+namespace quiltra::platform {
+
+// Copies the value of `key` in `section`, or `defaultValue` when the file, section or key
+// is missing (a null default counts as ""), into `buffer`, cut to size - 1 characters and
+// NUL-terminated. Returns the number of characters copied, without the NUL. Nothing is
+// written when buffer is null or size < 1.
+int getPrivateProfileString(const char* section, const char* key, const char* defaultValue,
+                            char* buffer, int size, const char* file);
+
+// The value as an integer: optional blanks, an optional sign, decimal digits, up to the
+// first other character; no digits gives 0; values beyond 32 bits clamp. `defaultValue`
+// when the key is missing.
+int getPrivateProfileInt(const char* section, const char* key, int defaultValue,
+                         const char* file);
+
+// Writes `key`=`value` into `section`, creating file, section and key as needed. Returns
+// false when the file could not be written.
+bool writePrivateProfileString(const char* section, const char* key, const char* value,
+                               const char* file);
+
+}  // namespace quiltra::platform

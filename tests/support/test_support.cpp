@@ -1,0 +1,74 @@
+#include "test_support.h"
+
+#include <atomic>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <unistd.h>
+#endif
+
+namespace quiltra::test {
+
+std::filesystem::path binaryDir() {
+#if defined(_WIN32)
+    char buffer[MAX_PATH];
+    DWORD length = GetModuleFileNameA(nullptr, buffer, MAX_PATH);
+    return std::filesystem::path(std::string(buffer, length)).parent_path();
+#else
+    return std::filesystem::read_symlink("/proc/self/exe").parent_path();
+#endif
+}
+
+std::string libraryFileName(const std::string& baseName) {
+#if defined(_WIN32)
+    return baseName + ".dll";
+#else
+    return "lib" + baseName + ".so";
+#endif
+}
+
+std::string libraryPath(const std::string& baseName) {
+    return (binaryDir() / libraryFileName(baseName)).string();
+}
+
+TempDir::TempDir() {
+    static std::atomic<unsigned> counter{0};
+#if defined(_WIN32)
+    unsigned long pid = GetCurrentProcessId();
+#else
+    unsigned long pid = static_cast<unsigned long>(getpid());
+#endif
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        auto candidate = std::filesystem::temp_directory_path() /
+                         ("quiltra-test-" + std::to_string(pid) + "-" +
+                          std::to_string(counter.fetch_add(1)));
+        if (std::filesystem::create_directory(candidate)) {
+            path_ = candidate;
+            return;
+        }
+    }
+    throw std::runtime_error("cannot create a temporary folder");
+}
+
+TempDir::~TempDir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+}
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream content;
+    content << in.rdbuf();
+    return content.str();
+}
+
+void writeFile(const std::string& path, const std::string& content) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << content;
+}
+
+}  // namespace quiltra::test
