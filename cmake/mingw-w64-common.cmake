@@ -8,5 +8,9 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
+# 64-bit programs go straight to the 64-bit loader; 32-bit ones need the wine32 loader.
+if(QUILTRA_MINGW_TRIPLE MATCHES "^x86_64")
+  find_program(QUILTRA_WINE NAMES wine64 PATHS /usr/lib/wine NO_DEFAULT_PATH)
+endif()
 find_program(QUILTRA_WINE NAMES wine REQUIRED)
 set(CMAKE_CROSSCOMPILING_EMULATOR ${QUILTRA_WINE})
