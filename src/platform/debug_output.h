@@ -8,4 +8,7 @@ namespace quiltra::platform {
 
 void outputDebugString(const char* text);
 
+// True when QUILTRA_DEBUG_OUTPUT is set (to a file or to "none"), read as for the output.
+bool debugOutputRedirected();
+
 }  // namespace quiltra::platform

@@ -12,7 +12,8 @@ public:
     // Loads `name`; an empty name, a null name or a failed load gives an unloaded library.
     static DynamicLibrary load(const char* name);
 
-    DynamicLibrary(DynamicLibrary&& other) noexcept : handle_(std::exchange(other.handle_, nullptr)) {}
+    DynamicLibrary(DynamicLibrary&& other) noexcept
+        : handle_(std::exchange(other.handle_, nullptr)) {}
     DynamicLibrary& operator=(DynamicLibrary&& other) noexcept;
     DynamicLibrary(const DynamicLibrary&) = delete;
     DynamicLibrary& operator=(const DynamicLibrary&) = delete;

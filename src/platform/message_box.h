@@ -7,4 +7,7 @@ namespace quiltra::platform {
 
 void showMessageBox(void* ownerWindow, const char* text, const char* caption);
 
+// The debugger-output form of a message box: "Quiltra configuration: <text>\n".
+void sendMessageBoxLine(const char* text);
+
 }  // namespace quiltra::platform

@@ -21,8 +21,7 @@ int getPrivateProfileString(const char* section, const char* key, const char* de
 // The value as an integer: optional blanks, an optional sign, decimal digits, up to the
 // first other character; no digits gives 0; values beyond 32 bits clamp. `defaultValue`
 // when the key is missing.
-int getPrivateProfileInt(const char* section, const char* key, int defaultValue,
-                         const char* file);
+int getPrivateProfileInt(const char* section, const char* key, int defaultValue, const char* file);
 
 // Writes `key`=`value` into `section`, creating file, section and key as needed. Returns
 // false when the file could not be written.

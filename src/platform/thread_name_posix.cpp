@@ -1,8 +1,8 @@
-#include "platform/thread_name.h"
-
 #include <pthread.h>
 
 #include <cstring>
+
+#include "platform/thread_name.h"
 
 namespace quiltra::platform {
 

@@ -10,8 +10,9 @@ void setCurrentThreadName(const char* name) {
     // SetThreadDescription exists from Windows 10 1607 on; older systems and Wine versions
     // without it simply keep the thread unnamed.
     using SetThreadDescriptionFn = HRESULT(WINAPI*)(HANDLE, PCWSTR);
-    static const auto setDescription = reinterpret_cast<SetThreadDescriptionFn>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "SetThreadDescription")));
+    static const auto setDescription =
+        reinterpret_cast<SetThreadDescriptionFn>(reinterpret_cast<void*>(
+            GetProcAddress(GetModuleHandleA("kernel32.dll"), "SetThreadDescription")));
     if (setDescription == nullptr) {
         return;
     }

@@ -1,0 +1,28 @@
+#include <windows.h>
+
+#include "platform/dynamic_library.h"
+
+namespace quiltra::platform {
+
+DynamicLibrary DynamicLibrary::load(const char* name) {
+    DynamicLibrary library;
+    if (name != nullptr && name[0] != '\0') {
+        library.handle_ = reinterpret_cast<void*>(LoadLibraryA(name));
+    }
+    return library;
+}
+
+void* DynamicLibrary::symbol(const char* name) const {
+    if (handle_ == nullptr || name == nullptr) {
+        return nullptr;
+    }
+    return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(handle_), name));
+}
+
+void DynamicLibrary::close() {
+    if (handle_ != nullptr) {
+        FreeLibrary(static_cast<HMODULE>(std::exchange(handle_, nullptr)));
+    }
+}
+
+}  // namespace quiltra::platform
