@@ -36,6 +36,11 @@ const Destination& destination() {
     return chosen;
 }
 
+// Serialises appends to the file: FILE_APPEND_DATA alone does not keep texts written at the
+// same moment through several handles whole everywhere (Wine loses some). A static SRWLOCK
+// needs no constructor or destructor, so unloading the library runs nothing here.
+SRWLOCK fileLock = SRWLOCK_INIT;
+
 }  // namespace
 
 bool debugOutputRedirected() {
@@ -51,17 +56,17 @@ void outputDebugString(const char* text) {
     if (!where.toFile) {
         return;
     }
-    // Appended in one WriteFile, byte for byte; FILE_APPEND_DATA keeps texts of several
-    // threads whole.
+    // Appended in one WriteFile, byte for byte.
+    AcquireSRWLockExclusive(&fileLock);
     const HANDLE file = CreateFileA(where.path, FILE_APPEND_DATA,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                     OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        return;
+    if (file != INVALID_HANDLE_VALUE) {
+        DWORD written = 0;
+        WriteFile(file, text, static_cast<DWORD>(std::strlen(text)), &written, nullptr);
+        CloseHandle(file);
     }
-    DWORD written = 0;
-    WriteFile(file, text, static_cast<DWORD>(std::strlen(text)), &written, nullptr);
-    CloseHandle(file);
+    ReleaseSRWLockExclusive(&fileLock);
 }
 
 }  // namespace quiltra::platform
