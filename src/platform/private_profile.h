@@ -14,17 +14,22 @@ namespace quiltra::platform {
 // Copies the value of `key` in `section`, or `defaultValue` when the file, section or key
 // is missing (a null default counts as ""), into `buffer`, cut to size - 1 characters and
 // NUL-terminated. Returns the number of characters copied, without the NUL. Nothing is
-// written when buffer is null or size < 1.
+// written when buffer is null or size < 1. Trailing spaces of the default are dropped. Off
+// Windows a null section or key reads as missing (no enumeration of names).
 int getPrivateProfileString(const char* section, const char* key, const char* defaultValue,
                             char* buffer, int size, const char* file);
 
 // The value as an integer: optional blanks, an optional sign, decimal digits, up to the
-// first other character; no digits gives 0; values beyond 32 bits clamp. `defaultValue`
-// when the key is missing.
+// first other character; no digits gives 0 (also for an empty value); values beyond 32
+// bits clamp. `defaultValue` when the key is missing. (The Windows function differs at the
+// edges: it wraps beyond 32 bits, reads "0x10" as 16 and gives the default for an empty
+// value.)
 int getPrivateProfileInt(const char* section, const char* key, int defaultValue, const char* file);
 
-// Writes `key`=`value` into `section`, creating file, section and key as needed. Returns
-// false when the file could not be written.
+// Writes `key`=`value` into `section`, creating file, section and key as needed. A null
+// value removes the key, a null key the whole section. Off Windows a line break in a name
+// or value ends it there (it cannot add lines to the file). Returns false when the file
+// could not be written.
 bool writePrivateProfileString(const char* section, const char* key, const char* value,
                                const char* file);
 

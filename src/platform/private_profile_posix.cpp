@@ -1,0 +1,322 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/fixed_text.h"
+#include "platform/private_profile.h"
+
+namespace quiltra::platform {
+
+namespace {
+
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+
+// Serialises every read-modify-write of a profile file in this process, so two writers
+// never both start from the same old content and lose one of their changes. Readers need
+// no lock: a write replaces the file in one rename, so they see the old or the new file.
+std::mutex writeLock;
+
+bool isBlank(char c) {
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
+
+std::string_view trim(std::string_view text) {
+    while (!text.empty() && isBlank(text.front())) {
+        text.remove_prefix(1);
+    }
+    while (!text.empty() && isBlank(text.back())) {
+        text.remove_suffix(1);
+    }
+    return text;
+}
+
+bool equalIgnoringCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        char x = a[i];
+        char y = b[i];
+        if (x >= 'A' && x <= 'Z') {
+            x = static_cast<char>(x - 'A' + 'a');
+        }
+        if (y >= 'A' && y <= 'Z') {
+            y = static_cast<char>(y - 'A' + 'a');
+        }
+        if (x != y) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// A profile file as its lines, without line ends; every line not touched by a write is
+// written back exactly as it was read.
+struct Profile {
+    bool byteOrderMark = false;
+    std::vector<std::string> lines;
+};
+
+// The section name of a "[name]" line (blanks around the line and the name ignored).
+bool sectionHeader(std::string_view line, std::string_view& name) {
+    line = trim(line);
+    if (line.empty() || line.front() != '[') {
+        return false;
+    }
+    line.remove_prefix(1);
+    const std::size_t close = line.rfind(']');
+    name = trim(close == std::string_view::npos ? line : line.substr(0, close));
+    return true;
+}
+
+// The key and the value of a "key=value" line, each without surrounding blanks.
+bool keyLine(std::string_view line, std::string_view& key, std::string_view& value) {
+    std::string_view name;
+    if (sectionHeader(line, name)) {
+        return false;
+    }
+    const std::size_t equals = line.find('=');
+    if (equals == std::string_view::npos) {
+        return false;
+    }
+    key = trim(line.substr(0, equals));
+    value = trim(line.substr(equals + 1));
+    return !key.empty();
+}
+
+bool readProfile(const char* file, Profile& profile) {
+    std::FILE* stream = std::fopen(file, "rb");
+    if (stream == nullptr) {
+        return false;
+    }
+    std::string content;
+    char chunk[8192];
+    for (std::size_t got; (got = std::fread(chunk, 1, sizeof chunk, stream)) > 0;) {
+        content.append(chunk, got);
+    }
+    std::fclose(stream);
+
+    std::string_view rest(content);
+    if (rest.substr(0, kByteOrderMark.size()) == kByteOrderMark) {
+        profile.byteOrderMark = true;
+        rest.remove_prefix(kByteOrderMark.size());
+    }
+    while (!rest.empty()) {
+        const std::size_t end = rest.find('\n');
+        std::string_view line = rest.substr(0, end);
+        if (!line.empty() && line.back() == '\r') {
+            line.remove_suffix(1);
+        }
+        profile.lines.emplace_back(line);
+        rest.remove_prefix(end == std::string_view::npos ? rest.size() : end + 1);
+    }
+    return true;
+}
+
+// The lines [begin, end) of the first section called `section`; false when there is none.
+bool findSection(const Profile& profile, std::string_view section, std::size_t& begin,
+                 std::size_t& end) {
+    std::string_view name;
+    for (std::size_t i = 0; i < profile.lines.size(); ++i) {
+        if (sectionHeader(profile.lines[i], name) && equalIgnoringCase(name, section)) {
+            begin = i + 1;
+            end = begin;
+            while (end < profile.lines.size() && !sectionHeader(profile.lines[end], name)) {
+                ++end;
+            }
+            return true;
+        }
+    }
+    return false;
+}
+
+// The line of `key` in the section [begin, end), or end.
+std::size_t findKey(const Profile& profile, std::size_t begin, std::size_t end,
+                    std::string_view key) {
+    std::string_view name;
+    std::string_view value;
+    for (std::size_t i = begin; i < end; ++i) {
+        if (keyLine(profile.lines[i], name, value) && equalIgnoringCase(name, key)) {
+            return i;
+        }
+    }
+    return end;
+}
+
+// The value of section/key as stored, or false when the file, section or key is missing.
+bool lookUp(const char* section, const char* key, const char* file, std::string& value) {
+    Profile profile;
+    if (section == nullptr || key == nullptr || file == nullptr || !readProfile(file, profile)) {
+        return false;
+    }
+    std::size_t begin = 0;
+    std::size_t end = 0;
+    if (!findSection(profile, trim(section), begin, end)) {
+        return false;
+    }
+    const std::size_t line = findKey(profile, begin, end, trim(key));
+    if (line == end) {
+        return false;
+    }
+    std::string_view name;
+    std::string_view stored;
+    keyLine(profile.lines[line], name, stored);
+    // A value in matching quotes (both " or both ') loses them.
+    if (stored.size() >= 2 && (stored.front() == '"' || stored.front() == '\'') &&
+        stored.back() == stored.front()) {
+        stored = stored.substr(1, stored.size() - 2);
+    }
+    value.assign(stored);
+    return true;
+}
+
+// A line break inside a name or value would start a new line of the file: cut it there.
+std::string_view singleLine(const char* text) {
+    std::string_view line(text);
+    return line.substr(0, line.find_first_of("\r\n"));
+}
+
+// Writes the whole profile to a new file with a unique name beside `file`, then renames it
+// over `file`: the file is always either the old or the new content, never half of one.
+bool replaceFile(const char* file, const Profile& profile) {
+    std::string content;
+    if (profile.byteOrderMark) {
+        content.append(kByteOrderMark);
+    }
+    for (const std::string& line : profile.lines) {
+        content.append(line);
+        content.push_back('\n');
+    }
+
+    std::string temporary = std::string(file) + ".XXXXXX";
+    const int descriptor = mkostemp(temporary.data(), O_CLOEXEC);
+    if (descriptor < 0) {
+        return false;
+    }
+    // mkostemp makes the file private (0600); keep the mode of the file it replaces, or
+    // give a new file the mode the umask allows, as an ordinary create would.
+    struct stat existing;
+    if (stat(file, &existing) == 0) {
+        fchmod(descriptor, existing.st_mode & 07777);
+    } else {
+        const mode_t mask = umask(0);
+        umask(mask);
+        fchmod(descriptor, 0666 & ~mask);
+    }
+    bool written = true;
+    for (std::size_t done = 0; written && done < content.size();) {
+        const ssize_t result = write(descriptor, content.data() + done, content.size() - done);
+        if (result < 0 && errno != EINTR) {
+            written = false;
+        } else if (result > 0) {
+            done += static_cast<std::size_t>(result);
+        }
+    }
+    written = written && fsync(descriptor) == 0;
+    written = close(descriptor) == 0 && written;
+    if (!written || std::rename(temporary.c_str(), file) != 0) {
+        unlink(temporary.c_str());
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+int getPrivateProfileString(const char* section, const char* key, const char* defaultValue,
+                            char* buffer, int size, const char* file) {
+    if (buffer == nullptr || size < 1) {
+        return 0;
+    }
+    std::string value;
+    if (!lookUp(section, key, file, value)) {
+        // As on Windows, trailing spaces of the default are dropped.
+        std::string_view fallback = defaultValue != nullptr ? defaultValue : "";
+        while (!fallback.empty() && fallback.back() == ' ') {
+            fallback.remove_suffix(1);
+        }
+        value.assign(fallback);
+    }
+    return static_cast<int>(copyText(buffer, static_cast<std::size_t>(size), value.c_str()));
+}
+
+int getPrivateProfileInt(const char* section, const char* key, int defaultValue, const char* file) {
+    std::string value;
+    if (!lookUp(section, key, file, value)) {
+        return defaultValue;
+    }
+    return parseInt(value.c_str());
+}
+
+bool writePrivateProfileString(const char* section, const char* key, const char* value,
+                               const char* file) {
+    if (section == nullptr || file == nullptr) {
+        return false;
+    }
+    const std::string_view sectionName = trim(singleLine(section));
+    std::lock_guard lock(writeLock);
+    Profile profile;
+    readProfile(file, profile);  // a missing file is an empty profile
+    std::size_t begin = 0;
+    std::size_t end = 0;
+    const bool sectionFound = findSection(profile, sectionName, begin, end);
+    auto& lines = profile.lines;
+
+    if (key == nullptr) {
+        // No key: the section goes, with its header.
+        if (!sectionFound) {
+            return true;
+        }
+        lines.erase(lines.begin() + static_cast<std::ptrdiff_t>(begin - 1),
+                    lines.begin() + static_cast<std::ptrdiff_t>(end));
+        return replaceFile(file, profile);
+    }
+    const std::string_view keyName = trim(singleLine(key));
+    const std::size_t line = sectionFound ? findKey(profile, begin, end, keyName) : end;
+    const bool keyFound = sectionFound && line != end;
+
+    if (value == nullptr) {
+        // No value: the key goes.
+        if (!keyFound) {
+            return true;
+        }
+        lines.erase(lines.begin() + static_cast<std::ptrdiff_t>(line));
+        return replaceFile(file, profile);
+    }
+    std::string text;
+    if (keyFound) {
+        // Replaced where it stands, under the name as the file spells it.
+        std::string_view storedKey;
+        std::string_view storedValue;
+        keyLine(lines[line], storedKey, storedValue);
+        text.assign(storedKey);
+    } else {
+        text.assign(keyName);
+    }
+    text += '=';
+    text += singleLine(value);
+
+    if (keyFound) {
+        lines[line] = text;
+    } else if (sectionFound) {
+        // At the end of its section, before any blank lines that separate it from the next.
+        std::size_t at = end;
+        while (at > begin && trim(lines[at - 1]).empty()) {
+            --at;
+        }
+        lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(at), text);
+    } else {
+        lines.push_back("[" + std::string(sectionName) + "]");
+        lines.push_back(text);
+    }
+    return replaceFile(file, profile);
+}
+
+}  // namespace quiltra::platform

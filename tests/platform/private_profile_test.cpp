@@ -1,0 +1,249 @@
+// The same cases run against our own implementation off Windows and against the system's
+// private-profile functions on Windows (under Wine in CI), so both keep the same semantics.
+#include "platform/private_profile.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "test_support.h"
+
+namespace quiltra::platform {
+namespace {
+
+// The file's content with CRLF line ends read as LF: Windows writes CRLF, we write LF.
+std::string normalised(const std::string& content) {
+    std::string result;
+    for (std::size_t i = 0; i < content.size(); ++i) {
+        if (content[i] == '\r' && i + 1 < content.size() && content[i + 1] == '\n') {
+            continue;
+        }
+        result += content[i];
+    }
+    return result;
+}
+
+class PrivateProfile : public ::testing::Test {
+protected:
+    std::string read(const char* section, const char* key, const char* fallback = "-",
+                     int size = 256) {
+        std::vector<char> buffer(static_cast<std::size_t>(size) + 1, '#');
+        const int length =
+            getPrivateProfileString(section, key, fallback, buffer.data(), size, path.c_str());
+        const std::string text(buffer.data());
+        EXPECT_EQ(length, static_cast<int>(text.size())) << section << "/" << key;
+        return text;
+    }
+    int readInt(const char* section, const char* key, int fallback = -99) {
+        return getPrivateProfileInt(section, key, fallback, path.c_str());
+    }
+    bool write(const char* section, const char* key, const char* value) {
+        return writePrivateProfileString(section, key, value, path.c_str());
+    }
+    void given(const std::string& content) { test::writeFile(path, content); }
+    std::string content() { return normalised(test::readFile(path)); }
+
+    test::TempDir folder;
+    std::string path = folder.file("Quiltra.ini");
+};
+
+TEST_F(PrivateProfile, MissingFileGivesDefaultsAndAWriteCreatesIt) {
+    EXPECT_EQ(read("Config", "CameraDriver", "fallback"), "fallback");
+    EXPECT_EQ(read("Config", "CameraDriver", nullptr), "");
+    EXPECT_EQ(readInt("Config", "Verbose", 7), 7);
+    EXPECT_FALSE(std::filesystem::exists(path));
+
+    EXPECT_TRUE(write("Config", "CameraDriver", "<cameradriver.dll>"));
+    EXPECT_TRUE(write("Config", "FilterDLL", "OvixImageFilter.dll"));
+    EXPECT_TRUE(write("Scanner0001", "Cameras", "0"));
+    EXPECT_TRUE(write("Scanner0001.Camera1", "Prefilter", ""));
+    EXPECT_EQ(content(),
+              "[Config]\n"
+              "CameraDriver=<cameradriver.dll>\n"
+              "FilterDLL=OvixImageFilter.dll\n"
+              "[Scanner0001]\n"
+              "Cameras=0\n"
+              "[Scanner0001.Camera1]\n"
+              "Prefilter=\n");
+    EXPECT_EQ(read("Config", "CameraDriver"), "<cameradriver.dll>");
+    EXPECT_EQ(read("Scanner0001.Camera1", "Prefilter"), "");
+}
+
+TEST_F(PrivateProfile, WritingIntoAMissingFolderFails) {
+    path = folder.file("no-such-folder/Quiltra.ini");
+    EXPECT_FALSE(write("Config", "Verbose", "1"));
+}
+
+TEST_F(PrivateProfile, SectionsAndKeysIgnoreCaseAndExistingKeysAreReplacedInPlace) {
+    given("[Config]\nCameraDriver=a.dll\nVerbose=0\n[Scanner0001]\nScans=2\n");
+    EXPECT_EQ(read("CONFIG", "cameradriver"), "a.dll");
+    EXPECT_EQ(readInt("scanner0001", "SCANS"), 2);
+
+    EXPECT_TRUE(write("config", "CAMERADRIVER", "b.dll"));
+    EXPECT_TRUE(write("Scanner0001", "scans", "3"));
+    EXPECT_EQ(content(), "[Config]\nCameraDriver=b.dll\nVerbose=0\n[Scanner0001]\nScans=3\n");
+}
+
+TEST_F(PrivateProfile, NewKeysGoToTheEndOfTheirSectionAndNewSectionsToTheEndOfTheFile) {
+    given("[A]\na=1\n[B]\nb=1\n");
+    EXPECT_TRUE(write("A", "c", "3"));
+    EXPECT_TRUE(write("C", "d", "4"));
+    EXPECT_TRUE(write("B", "e", "5"));
+    EXPECT_EQ(content(), "[A]\na=1\nc=3\n[B]\nb=1\ne=5\n[C]\nd=4\n");
+}
+
+TEST_F(PrivateProfile, CommentsAndUnknownLinesAreKept) {
+    given("; Quiltra settings\n[Config]\n; the driver\nCameraDriver=a.dll\n[Other]\nx=1\n");
+    EXPECT_TRUE(write("Config", "CameraDriver", "b.dll"));
+    EXPECT_TRUE(write("Config", "Verbose", "1"));
+    EXPECT_EQ(content(),
+              "; Quiltra settings\n[Config]\n; the driver\nCameraDriver=b.dll\nVerbose=1\n"
+              "[Other]\nx=1\n");
+}
+
+TEST_F(PrivateProfile, ValuesLoseSurroundingBlanksAndMatchingQuotes) {
+    given(
+        "[S]\n"
+        "  spaced  =   some value   \n"
+        "tabbed\t=\tvalue\t\n"
+        "double=\"quoted text\"\n"
+        "single='quoted'\n"
+        "half=\"open\n"
+        "mixed=\"mixed'\n"
+        "inner=\"a\"b\"\n"
+        "blankInQuotes=\" x \"\n"
+        "empty=\n");
+    EXPECT_EQ(read("S", "spaced"), "some value");
+    EXPECT_EQ(read("S", "tabbed"), "value");
+    EXPECT_EQ(read("S", "double"), "quoted text");
+    EXPECT_EQ(read("S", "single"), "quoted");
+    EXPECT_EQ(read("S", "half"), "\"open");
+    EXPECT_EQ(read("S", "mixed"), "\"mixed'");
+    EXPECT_EQ(read("S", "inner"), "a\"b");
+    EXPECT_EQ(read("S", "blankInQuotes"), " x ");
+    EXPECT_EQ(read("S", "empty"), "");
+    EXPECT_EQ(read("S", "missing", "default  "), "default");
+}
+
+TEST_F(PrivateProfile, TextsAreCutToTheBufferSizeLessOne) {
+    given("[S]\nlong=abcdef\nquoted=\"abcdef\"\n");
+    EXPECT_EQ(read("S", "long", "", 4), "abc");
+    EXPECT_EQ(read("S", "long", "", 7), "abcdef");
+    EXPECT_EQ(read("S", "long", "", 1), "");
+    EXPECT_EQ(read("S", "quoted", "", 4), "abc");
+    EXPECT_EQ(read("S", "missing", "defaultvalue", 4), "def");
+}
+
+TEST_F(PrivateProfile, IntegersTakeBlanksASignAndLeadingDigits) {
+    given(
+        "[S]\nplain=42\nnegative= -17\nplus=+8\ntrailing=12abc\nletters=abc\n"
+        "quoted=\"5\"\nminus=-\n");
+    EXPECT_EQ(readInt("S", "plain"), 42);
+    EXPECT_EQ(readInt("S", "negative"), -17);
+    EXPECT_EQ(readInt("S", "plus"), 8);
+    EXPECT_EQ(readInt("S", "trailing"), 12);
+    EXPECT_EQ(readInt("S", "letters"), 0);
+    EXPECT_EQ(readInt("S", "quoted"), 5);
+    EXPECT_EQ(readInt("S", "minus"), 0);
+    EXPECT_EQ(readInt("S", "missing"), -99);
+    EXPECT_EQ(readInt("Missing", "plain"), -99);
+}
+
+TEST_F(PrivateProfile, ReadsWindowsLineEndsAndAByteOrderMark) {
+    given("\xEF\xBB\xBF[Config]\r\nCameraDriver=a.dll\r\nVerbose=1\r\n");
+    EXPECT_EQ(read("Config", "CameraDriver"), "a.dll");
+    EXPECT_EQ(readInt("Config", "Verbose"), 1);
+}
+
+TEST_F(PrivateProfile, AFileWithoutAFinalLineEndTakesNewKeys) {
+    given("[Config]\nCameraDriver=a.dll");
+    EXPECT_TRUE(write("Config", "Verbose", "1"));
+    EXPECT_TRUE(write("Scanner0001", "Scans", "1"));
+    EXPECT_EQ(content(), "[Config]\nCameraDriver=a.dll\nVerbose=1\n[Scanner0001]\nScans=1\n");
+}
+
+TEST_F(PrivateProfile, NullValueRemovesTheKeyAndNullKeyTheSection) {
+    given("[A]\na=1\nb=2\n[B]\nc=3\n");
+    EXPECT_TRUE(write("A", "a", nullptr));
+    EXPECT_EQ(read("A", "a"), "-");
+    EXPECT_EQ(read("A", "b"), "2");
+    EXPECT_TRUE(write("B", nullptr, nullptr));
+    EXPECT_EQ(read("B", "c"), "-");
+    EXPECT_EQ(content(), "[A]\nb=2\n");
+}
+
+#if !defined(_WIN32)
+// Our own implementation's documented rules, where the system functions behave otherwise.
+
+TEST_F(PrivateProfile, WrittenBytesUseLineFeedsAndNoAddedBlanks) {
+    EXPECT_TRUE(write("Config", "CameraDriver", "a.dll"));
+    EXPECT_EQ(test::readFile(path), "[Config]\nCameraDriver=a.dll\n");
+    given("[Config]\r\nCameraDriver = a.dll\r\n");
+    EXPECT_TRUE(write("Config", "CameraDriver", "b.dll"));
+    EXPECT_EQ(test::readFile(path), "[Config]\nCameraDriver=b.dll\n");
+}
+
+TEST_F(PrivateProfile, BlankLinesAndTheByteOrderMarkAreKept) {
+    given("\xEF\xBB\xBF[A]\na=1\n\n[B]\nb=1\n");
+    EXPECT_TRUE(write("A", "c", "3"));
+    EXPECT_EQ(test::readFile(path), "\xEF\xBB\xBF[A]\na=1\nc=3\n\n[B]\nb=1\n");
+}
+
+TEST_F(PrivateProfile, IntegersBeyondThirtyTwoBitsClampAndEmptyValuesReadAsZero) {
+    given("[S]\nhuge=99999999999\ntiny=-99999999999\nempty=\nhex=0x10\n");
+    EXPECT_EQ(readInt("S", "huge"), INT_MAX);
+    EXPECT_EQ(readInt("S", "tiny"), INT_MIN);
+    EXPECT_EQ(readInt("S", "empty"), 0);
+    EXPECT_EQ(readInt("S", "hex"), 0);
+}
+
+TEST_F(PrivateProfile, ALineBreakInAValueCannotAddLines) {
+    EXPECT_TRUE(write("Config", "CameraDriver", "a.dll\n[Evil]\nx=1"));
+    EXPECT_EQ(test::readFile(path), "[Config]\nCameraDriver=a.dll\n");
+}
+
+TEST_F(PrivateProfile, WritesLeaveNoTemporaryFilesAndKeepTheFileMode) {
+    given("[Config]\n");
+    std::filesystem::permissions(path, std::filesystem::perms(0640));
+    EXPECT_TRUE(write("Config", "Verbose", "1"));
+    EXPECT_EQ(std::filesystem::status(path).permissions(), std::filesystem::perms(0640));
+    int files = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(folder.path())) {
+        ++files;
+    }
+    EXPECT_EQ(files, 1);
+}
+
+TEST_F(PrivateProfile, ConcurrentWritersLoseNothing) {
+    constexpr int kThreads = 4;
+    constexpr int kKeys = 25;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            const std::string section = "Scanner000" + std::to_string(t + 1);
+            for (int k = 0; k < kKeys; ++k) {
+                const std::string key = "Key" + std::to_string(k);
+                writePrivateProfileString(section.c_str(), key.c_str(), std::to_string(k).c_str(),
+                                          path.c_str());
+            }
+        });
+    }
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+    for (int t = 0; t < kThreads; ++t) {
+        const std::string section = "Scanner000" + std::to_string(t + 1);
+        for (int k = 0; k < kKeys; ++k) {
+            const std::string key = "Key" + std::to_string(k);
+            EXPECT_EQ(readInt(section.c_str(), key.c_str()), k) << section << "/" << key;
+        }
+    }
+}
+#endif
+
+}  // namespace
+}  // namespace quiltra::platform
