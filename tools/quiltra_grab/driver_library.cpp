@@ -1,0 +1,80 @@
+#include "driver_library.h"
+
+#include <filesystem>
+
+#if defined(_WIN32)
+#include <windows.h>
+#endif
+
+#include "platform/file_path.h"
+
+namespace quiltra::grab {
+
+namespace {
+
+template <typename F>
+void lookUp(const platform::DynamicLibrary& library, const char* name, F& entry,
+            std::string& missing) {
+    entry = library.function<F>(name);
+    if (entry == nullptr) {
+        missing += missing.empty() ? name : std::string(", ") + name;
+    }
+}
+
+std::filesystem::path programFolder() {
+#if defined(_WIN32)
+    char buffer[MAX_PATH];
+    const DWORD length = GetModuleFileNameA(nullptr, buffer, MAX_PATH);
+    return std::filesystem::path(std::string(buffer, length)).parent_path();
+#else
+    std::error_code error;
+    return std::filesystem::read_symlink("/proc/self/exe", error).parent_path();
+#endif
+}
+
+}  // namespace
+
+DriverLibrary::DriverLibrary(const std::string& path) {
+    if (!platform::fileExists(path.c_str())) {
+        error_ = "library " + path + " not found";
+        return;
+    }
+    library_ = platform::DynamicLibrary::load(path.c_str());
+    if (!library_.loaded()) {
+        error_ = "library " + path + " could not be loaded (not a loadable library for this "
+                 "system, or one it needs is missing)";
+        return;
+    }
+    std::string missing;
+    DriverEntryPoints& e = entries_;
+    lookUp(library_, "initialize", e.initialize, missing);
+    lookUp(library_, "finalize", e.finalize, missing);
+    lookUp(library_, "configureCamera", e.configureCamera, missing);
+    lookUp(library_, "getCVLMaxNoOfPorts", e.getCVLMaxNoOfPorts, missing);
+    lookUp(library_, "getCVLNoOfSupportedCameras", e.getCVLNoOfSupportedCameras, missing);
+    lookUp(library_, "getCVLCameraConfigNames", e.getCVLCameraConfigNames, missing);
+    lookUp(library_, "openCVLPort", e.openCVLPort, missing);
+    lookUp(library_, "closeCVLPort", e.closeCVLPort, missing);
+    lookUp(library_, "doCVLGrab", e.doCVLGrab, missing);
+    lookUp(library_, "getCVLGrabRow", e.getCVLGrabRow, missing);
+    lookUp(library_, "setCompleteCallback", e.setCompleteCallback, missing);
+    lookUp(library_, "getPropertyRange", e.getPropertyRange, missing);
+    lookUp(library_, "getProperty", e.getProperty, missing);
+    lookUp(library_, "setProperty", e.setProperty, missing);
+    lookUp(library_, "setCmdCallback", e.setCmdCallback, missing);
+    lookUp(library_, "execCmd", e.execCmd, missing);
+    if (!missing.empty()) {
+        error_ = "library " + path + " is not a camera driver: it lacks " + missing;
+        library_.close();
+    }
+}
+
+std::string defaultLibraryPath() {
+#if defined(_WIN32)
+    return (programFolder() / "quiltra.dll").string();
+#else
+    return (programFolder() / "libquiltra.so").string();
+#endif
+}
+
+}  // namespace quiltra::grab

@@ -1,0 +1,51 @@
+// A camera driver library loaded as a host application loads one: by file name, with its
+// sixteen entry points looked up by name.
+#pragma once
+
+#include <quiltra/camera_driver.h>
+
+#include <string>
+
+#include "platform/dynamic_library.h"
+
+namespace quiltra::grab {
+
+struct DriverEntryPoints {
+    InitializeFn initialize = nullptr;
+    FinalizeFn finalize = nullptr;
+    ConfigureCameraFn configureCamera = nullptr;
+    GetCVLMaxNoOfPortsFn getCVLMaxNoOfPorts = nullptr;
+    GetCVLNoOfSupportedCamerasFn getCVLNoOfSupportedCameras = nullptr;
+    GetCVLCameraConfigNamesFn getCVLCameraConfigNames = nullptr;
+    OpenCVLPortFn openCVLPort = nullptr;
+    CloseCVLPortFn closeCVLPort = nullptr;
+    DoCVLGrabFn doCVLGrab = nullptr;
+    GetCVLGrabRowFn getCVLGrabRow = nullptr;
+    SetCompleteCallbackFn setCompleteCallback = nullptr;
+    GetPropertyRangeFn getPropertyRange = nullptr;
+    GetPropertyFn getProperty = nullptr;
+    SetPropertyFn setProperty = nullptr;
+    SetCmdCallbackFn setCmdCallback = nullptr;
+    ExecCmdFn execCmd = nullptr;
+};
+
+class DriverLibrary {
+public:
+    // Loads path and looks up the entry points. On failure loaded() is false and error()
+    // says why (not found, or the entries it lacks).
+    explicit DriverLibrary(const std::string& path);
+
+    bool loaded() const { return error_.empty(); }
+    const std::string& error() const { return error_; }
+    const DriverEntryPoints& entries() const { return entries_; }
+
+private:
+    platform::DynamicLibrary library_;
+    DriverEntryPoints entries_;
+    std::string error_;
+};
+
+// The Quiltra library beside the running program (libquiltra.so or quiltra.dll).
+std::string defaultLibraryPath();
+
+}  // namespace quiltra::grab

@@ -1,0 +1,63 @@
+// The command line of quiltra-grab: which driver library and system folder, which cameras
+// and scanners on which ports, how many images, where to put them.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace quiltra::grab {
+
+// Exit codes, also listed by --help.
+enum ExitCode : int {
+    kExitOk = 0,
+    kExitUsage = 2,       // bad command line
+    kExitLibrary = 3,     // library not loaded, entry missing, initialize failed
+    kExitOpen = 4,        // a camera or scanner port could not be opened
+    kExitGrabRefused = 5, // doCVLGrab did not answer 1
+    kExitTimeout = 6,     // no image within the time limit
+    kExitImage = 7,       // an image could not be read, saved or verified
+};
+
+// A camera or scanner name and the port to open it on ("SimCam1@0").
+struct PortRequest {
+    std::string name;
+    int port = 0;
+};
+
+// "NAME@PORT" into a request; nothing when it is malformed.
+std::optional<PortRequest> parsePortRequest(const std::string& text);
+
+// A property to set on an opened port before grabbing ("0:ExposureTime=5000").
+struct PropertyRequest {
+    int port = 0;
+    std::string name;
+    int value = 0;
+};
+std::optional<PropertyRequest> parsePropertyRequest(const std::string& text);
+
+struct GrabOptions {
+    std::string library;    // empty: the Quiltra library beside the program
+    std::string systemDir = ".";
+    std::vector<PortRequest> cameras;
+    int ports = -1;  // open the first n cameras of the list on ports 0..n-1 (-1: all of them)
+    std::vector<PortRequest> scanners;
+    std::vector<PropertyRequest> properties;
+    int count = 1;
+    int timeoutMs = 5000;
+    std::string outDir = "out/grab";
+    bool quiet = false;
+    bool progress = false;  // forced on; otherwise on when standard error is a terminal
+    bool verify = false;
+    bool listOnly = false;
+};
+
+// Parses argv. Returns the options, or an exit code (0 after --help) with CLI11's message
+// already printed.
+struct ParsedCommandLine {
+    GrabOptions options;
+    std::optional<int> exitCode;
+};
+ParsedCommandLine parseCommandLine(int argc, char** argv);
+
+}  // namespace quiltra::grab

@@ -1,0 +1,472 @@
+#include "grab_session.h"
+
+#include <cctype>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+
+#include "frame_stamp.h"
+#include "png_file.h"
+
+namespace quiltra::grab {
+
+std::atomic<GrabSession*> GrabSession::current_{nullptr};
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::string format(const char* pattern, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 1, 2)))
+#endif
+    ;
+
+std::string format(const char* pattern, ...) {
+    char text[1024];
+    va_list args;
+    va_start(args, pattern);
+    std::vsnprintf(text, sizeof text, pattern, args);
+    va_end(args);
+    return text;
+}
+
+bool isScannerName(const char* name) {
+    return std::strncmp(name, "Scanner000", 10) == 0 && name[10] >= '1' && name[10] <= '6' &&
+           name[11] == '\0';
+}
+
+// A name made safe for a file name.
+std::string fileNamePart(const std::string& name) {
+    std::string safe;
+    for (char c : name) {
+        const bool plain = std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_';
+        safe += plain ? c : '_';
+    }
+    return safe.empty() ? "port" : safe;
+}
+
+}  // namespace
+
+GrabSession::GrabSession(const GrabOptions& options, Console& console)
+    : options_(options), console_(console) {}
+
+GrabSession::~GrabSession() {
+    if (library_ == nullptr || !library_->loaded()) {
+        return;
+    }
+    const DriverEntryPoints& driver = library_->entries();
+    for (auto port = ports_.rbegin(); port != ports_.rend(); ++port) {
+        driver.closeCVLPort(0, port->port);
+    }
+    if (initialized_) {
+        driver.finalize();
+    }
+    current_.store(nullptr);
+}
+
+void GrabSession::fail(int code, const std::string& message) {
+    console_.err("quiltra-grab: error: " + message);
+    ++failures_;
+    if (exitCode_ == kExitOk) {
+        exitCode_ = code;
+    }
+}
+
+int GrabSession::run() {
+    if (int code = initializeDriver(); code != kExitOk) {
+        return code;
+    }
+    if (options_.listOnly) {
+        return kExitOk;
+    }
+    if (int code = openPorts(); code != kExitOk) {
+        return code;
+    }
+    if (int code = setProperties(); code != kExitOk) {
+        return code;
+    }
+    std::error_code error;
+    std::filesystem::create_directories(options_.outDir, error);
+    if (error) {
+        fail(kExitImage, "cannot create the output folder " + options_.outDir + ": " + error.message());
+        return exitCode_;
+    }
+    grabAll();
+    return exitCode_;
+}
+
+int GrabSession::initializeDriver() {
+    libraryPath_ = options_.library.empty() ? defaultLibraryPath() : options_.library;
+    library_ = std::make_unique<DriverLibrary>(libraryPath_);
+    if (!library_->loaded()) {
+        fail(kExitLibrary, library_->error());
+        return exitCode_;
+    }
+    const DriverEntryPoints& driver = library_->entries();
+    std::error_code error;
+    const std::string systemDir = std::filesystem::absolute(options_.systemDir, error).string();
+    current_.store(this);
+    initialized_ = true;
+    if (driver.initialize(systemDir.c_str(), &GrabSession::onDebugMessage) != 1) {
+        fail(kExitLibrary, "initialize(" + systemDir + ") of " + libraryPath_ +
+                               " failed: no camera driver is loaded (for Quiltra: check "
+                               "CameraDriver in section [Config] of Quiltra.ini there)");
+        return exitCode_;
+    }
+    const int cameras = driver.getCVLNoOfSupportedCameras();
+    const char** names = driver.getCVLCameraConfigNames();
+    if (!options_.quiet || options_.listOnly) {
+        console_.out(format("driver %s: %d cameras, %d ports", libraryPath_.c_str(), cameras,
+                            driver.getCVLMaxNoOfPorts(0)));
+        for (int i = 0; names != nullptr && i < cameras && i < QUILTRA_CAMERA_NAME_LIST_SIZE; ++i) {
+            console_.out(format("  camera %d: %s", i, names[i] != nullptr ? names[i] : "(none)"));
+        }
+    }
+    return kExitOk;
+}
+
+int GrabSession::openPorts() {
+    const DriverEntryPoints& driver = library_->entries();
+    std::vector<PortRequest> cameras = options_.cameras;
+    if (cameras.empty()) {
+        const int count = driver.getCVLNoOfSupportedCameras();
+        const char** names = driver.getCVLCameraConfigNames();
+        for (int i = 0; names != nullptr && i < count && i < QUILTRA_CAMERA_NAME_LIST_SIZE; ++i) {
+            const int wanted = options_.ports < 0 ? QUILTRA_CAMERA_NAME_LIST_SIZE : options_.ports;
+            if (names[i] != nullptr && !isScannerName(names[i]) &&
+                static_cast<int>(cameras.size()) < wanted) {
+                cameras.push_back(PortRequest{names[i], static_cast<int>(cameras.size())});
+            }
+        }
+        if (cameras.empty()) {
+            fail(kExitOpen, "the driver lists no camera to open");
+            return exitCode_;
+        }
+    }
+    for (const PortRequest& request : cameras) {
+        if (int code = openOne(request, false); code != kExitOk) {
+            return code;
+        }
+    }
+    for (const PortRequest& request : options_.scanners) {
+        if (int code = openOne(request, true); code != kExitOk) {
+            return code;
+        }
+    }
+    // The scanners are grabbed when there are any; otherwise the cameras.
+    std::lock_guard lock(mutex_);
+    for (OpenPort& port : ports_) {
+        port.target = options_.scanners.empty() || port.scanner;
+    }
+    return kExitOk;
+}
+
+int GrabSession::openOne(const PortRequest& request, bool scanner) {
+    const DriverEntryPoints& driver = library_->entries();
+    const char* kind = scanner ? "scanner" : "camera";
+    for (const OpenPort& open : ports_) {
+        if (open.port == request.port) {
+            fail(kExitOpen, format("port %d is given twice (%s and %s)", request.port,
+                                   open.name.c_str(), request.name.c_str()));
+            return exitCode_;
+        }
+    }
+    int size[2] = {0, 0};
+    const int opened = driver.openCVLPort(0, request.port, request.name.c_str(), size);
+    if (opened != 1) {
+        std::string hint = scanner ? " (is the scanner configured in Quiltra.ini, and were its "
+                                     "cameras opened first?)"
+                                   : " (see the driver's messages above)";
+        fail(kExitOpen, format("cannot open %s %s on port %d: openCVLPort returned %d%s", kind,
+                               request.name.c_str(), request.port, opened, hint.c_str()));
+        return exitCode_;
+    }
+    OpenPort port;
+    port.name = request.name;
+    port.port = request.port;
+    port.scanner = scanner;
+    port.width = size[0];
+    port.height = size[1];
+    {
+        std::lock_guard lock(mutex_);
+        ports_.push_back(port);  // from here on it is closed at the end
+    }
+    int bits = 8;
+    driver.getProperty(0, request.port, "PixelSize", &bits);
+    const int bytesPerPixel = bits <= 8 ? 1 : (bits + 7) / 8;
+    if (size[0] < 1 || size[1] < 1 || (bytesPerPixel != 1 && bytesPerPixel != 3)) {
+        fail(kExitOpen, format("%s %s on port %d has an image of %d x %d pixels of %d bits; "
+                               "only 8-bit grey and 24-bit colour images can be saved",
+                               kind, request.name.c_str(), request.port, size[0], size[1], bits));
+        return exitCode_;
+    }
+    {
+        std::lock_guard lock(mutex_);
+        ports_.back().bytesPerPixel = bytesPerPixel;
+    }
+    const int accepted = driver.setCompleteCallback(0, request.port, &GrabSession::onComplete);
+    if (accepted != 1) {
+        fail(kExitOpen, format("%s %s on port %d: setCompleteCallback returned %d", kind,
+                               request.name.c_str(), request.port, accepted));
+        return exitCode_;
+    }
+    driver.setCmdCallback(0, request.port, &GrabSession::onCommandText);
+    if (!options_.quiet) {
+        console_.out(format("opened %s %s on port %d: %d x %d, %d bits", kind,
+                            request.name.c_str(), request.port, size[0], size[1], bits));
+    }
+    return kExitOk;
+}
+
+int GrabSession::setProperties() {
+    const DriverEntryPoints& driver = library_->entries();
+    for (const PropertyRequest& property : options_.properties) {
+        const int result = driver.setProperty(0, property.port, property.name.c_str(), property.value);
+        if (result != 1) {
+            fail(kExitOpen, format("port %d: setProperty %s = %d returned %d", property.port,
+                                   property.name.c_str(), property.value, result));
+            return exitCode_;
+        }
+    }
+    return kExitOk;
+}
+
+int GrabSession::grabAll() {
+    const DriverEntryPoints& driver = library_->entries();
+    const auto start = Clock::now();
+    auto lastProgress = start - std::chrono::seconds(1);
+    int targets = 0;
+    for (const OpenPort& port : ports_) {
+        targets += port.target ? 1 : 0;
+    }
+    for (int round = 0; round < options_.count; ++round) {
+        std::vector<std::size_t> triggered;
+        const auto roundStart = Clock::now();
+        for (std::size_t i = 0; i < ports_.size(); ++i) {
+            OpenPort& port = ports_[i];
+            if (!port.target || !port.active) {
+                continue;
+            }
+            const int result = driver.doCVLGrab(0, port.port);
+            if (result != 1) {
+                fail(kExitGrabRefused, format("port %d (%s): grab %d of %d refused: doCVLGrab "
+                                              "returned %d",
+                                              port.port, port.name.c_str(), round + 1,
+                                              options_.count, result));
+                std::lock_guard lock(mutex_);
+                port.active = false;
+                continue;
+            }
+            triggered.push_back(i);
+        }
+        const auto deadline = roundStart + std::chrono::milliseconds(options_.timeoutMs);
+        for (std::size_t i : triggered) {
+            std::unique_lock lock(mutex_);
+            OpenPort& port = ports_[i];
+            if (!arrived_.wait_until(lock, deadline, [&] { return port.received > round; })) {
+                port.active = false;
+                lock.unlock();
+                ++timeouts_;
+                fail(kExitTimeout, format("port %d (%s): no image within %d ms (grab %d of %d)",
+                                          port.port, port.name.c_str(), options_.timeoutMs,
+                                          round + 1, options_.count));
+            }
+        }
+        saveImages();
+        const auto now = Clock::now();
+        if (now - lastProgress >= std::chrono::milliseconds(100) || round + 1 == options_.count) {
+            lastProgress = now;
+            const double seconds = std::chrono::duration<double>(now - start).count();
+            int images = 0;
+            {
+                std::lock_guard lock(mutex_);
+                for (const OpenPort& port : ports_) {
+                    images += port.saved;
+                }
+            }
+            console_.progress(format("grab %d/%d, %d images saved, %.1f images/s", round + 1,
+                                     options_.count, images, seconds > 0 ? images / seconds : 0.0));
+        }
+        bool anyActive = false;
+        for (const OpenPort& port : ports_) {
+            anyActive = anyActive || (port.target && port.active);
+        }
+        if (!anyActive) {
+            break;
+        }
+    }
+    console_.endProgress();
+    saveImages();
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    int images = 0;
+    int late = 0;
+    {
+        std::lock_guard lock(mutex_);
+        for (const OpenPort& port : ports_) {
+            images += port.saved;
+            late += port.late;
+        }
+    }
+    std::string where = images > 0 ? " in " + options_.outDir : "";
+    console_.out(format("summary: %d images saved%s from %d ports in %.2f s (%.1f images/s), "
+                        "%d time-outs, %d failures%s",
+                        images, where.c_str(), targets, seconds, seconds > 0 ? images / seconds : 0.0,
+                        timeouts_, failures_,
+                        late > 0 ? format(", %d late images ignored", late).c_str() : ""));
+    return exitCode_;
+}
+
+bool GrabSession::saveImages() {
+    std::deque<Image> images;
+    std::vector<std::string> readFailures;
+    {
+        std::lock_guard lock(mutex_);
+        images.swap(images_);
+        readFailures.swap(readFailures_);
+    }
+    bool ok = true;
+    for (const std::string& message : readFailures) {
+        fail(kExitImage, message);
+        ok = false;
+    }
+    const bool listFiles = !options_.quiet && options_.count * static_cast<int>(ports_.size()) <= 32;
+    for (const Image& image : images) {
+        OpenPort& port = ports_[image.portIndex];
+        char name[64];
+        std::snprintf(name, sizeof name, "_port%d_%04d.png", port.port, image.index);
+        const std::string path =
+            (std::filesystem::path(options_.outDir) / (fileNamePart(port.name) + name)).string();
+        if (options_.verify && !verifyImage(port, image)) {
+            ok = false;
+        }
+        if (!writePngFile(path, port.width, port.height, port.bytesPerPixel, image.pixels)) {
+            fail(kExitImage, "cannot write " + path);
+            ok = false;
+            continue;
+        }
+        {
+            std::lock_guard lock(mutex_);
+            ++port.saved;
+        }
+        if (listFiles) {
+            console_.out("saved " + path);
+        }
+    }
+    return ok;
+}
+
+bool GrabSession::verifyImage(OpenPort& port, const Image& image) {
+    if (port.scanner) {
+        return true;  // a final image holds several cameras' stamps; checked per camera only
+    }
+    const auto stamp = simcam::readFrameStamp(image.pixels.data(), port.width, port.height,
+                                              static_cast<std::ptrdiff_t>(port.width) * port.bytesPerPixel,
+                                              port.bytesPerPixel);
+    if (!stamp) {
+        fail(kExitImage, format("port %d image %d: no frame stamp in the top-left corner (only "
+                                "simulated cameras with Stamp=1 carry one)",
+                                port.port, image.index));
+        return false;
+    }
+    const uint32_t expected = port.lastFrame ? *port.lastFrame + 1 : 0;
+    bool ok = true;
+    if (stamp->frame != expected) {
+        fail(kExitImage, format("port %d image %d: frame %u where frame %u was due (%s)", port.port,
+                                image.index, stamp->frame, expected,
+                                stamp->frame > expected ? "images were lost" : "an image repeats"));
+        ok = false;
+    }
+    if (port.lastFrame && stamp->camera != port.stampCamera) {
+        fail(kExitImage, format("port %d image %d: comes from camera %d, earlier ones from camera %d",
+                                port.port, image.index, stamp->camera, port.stampCamera));
+        ok = false;
+    }
+    port.lastFrame = stamp->frame;
+    port.stampCamera = stamp->camera;
+    return ok;
+}
+
+GrabSession::OpenPort* GrabSession::findPort(int port) {
+    for (OpenPort& open : ports_) {
+        if (open.port == port) {
+            return &open;
+        }
+    }
+    return nullptr;
+}
+
+void QUILTRA_CALL GrabSession::onDebugMessage(const char* text) {
+    GrabSession* session = current_.load();
+    if (session == nullptr || text == nullptr) {
+        return;
+    }
+    std::string line = text;
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) {
+        line.pop_back();
+    }
+    session->console_.err("debug: " + line);
+}
+
+void QUILTRA_CALL GrabSession::onCommandText(int /*grabber*/, int port, const char* text) {
+    GrabSession* session = current_.load();
+    if (session == nullptr || text == nullptr || session->options_.quiet) {
+        return;
+    }
+    session->console_.err(format("command text, port %d: %s", port, text));
+}
+
+void QUILTRA_CALL GrabSession::onComplete(int grabber, int port) {
+    GrabSession* session = current_.load();
+    if (session != nullptr) {
+        session->complete(grabber, port);
+    }
+}
+
+// Runs on the driver's thread: reads the image row by row at once, as a host must before
+// the driver reuses its buffer, and queues it for saving.
+void GrabSession::complete(int grabber, int port) {
+    std::size_t index = 0;
+    int width = 0;
+    int height = 0;
+    int bytesPerPixel = 1;
+    {
+        std::lock_guard lock(mutex_);
+        OpenPort* open = findPort(port);
+        if (open == nullptr) {
+            return;
+        }
+        if (open->target && !open->active) {
+            ++open->late;
+            return;
+        }
+        index = static_cast<std::size_t>(open - ports_.data());
+        width = open->width;
+        height = open->height;
+        bytesPerPixel = open->bytesPerPixel;
+    }
+    const std::size_t rowBytes = static_cast<std::size_t>(width) * bytesPerPixel;
+    Image image;
+    image.portIndex = index;
+    image.pixels.resize(rowBytes * static_cast<std::size_t>(height));
+    const DriverEntryPoints& driver = library_->entries();
+    for (int row = 0; row < height; ++row) {
+        const int result = driver.getCVLGrabRow(grabber, port, image.pixels.data() + rowBytes * row,
+                                                row, 0, width - 1);
+        if (result != 1) {
+            std::lock_guard lock(mutex_);
+            readFailures_.push_back(format("port %d: getCVLGrabRow of row %d returned %d", port,
+                                           row, result));
+            ++ports_[index].received;
+            arrived_.notify_all();
+            return;
+        }
+    }
+    std::lock_guard lock(mutex_);
+    image.index = ports_[index].received++;
+    images_.push_back(std::move(image));
+    arrived_.notify_all();
+}
+
+}  // namespace quiltra::grab

@@ -1,0 +1,98 @@
+// One run of quiltra-grab: load the driver library, initialise it, open the requested camera
+// and scanner ports, grab and save the images, report, and close everything again.
+#pragma once
+
+#include <quiltra/camera_driver.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "console.h"
+#include "driver_library.h"
+#include "grab_options.h"
+#include "platform/thread_annotations.h"
+
+namespace quiltra::grab {
+
+class GrabSession {
+public:
+    GrabSession(const GrabOptions& options, Console& console);
+    // Closes the opened ports (scanners first) and finalizes the driver.
+    ~GrabSession();
+    GrabSession(const GrabSession&) = delete;
+    GrabSession& operator=(const GrabSession&) = delete;
+
+    // Runs everything; the exit code of the first failure, or 0.
+    int run();
+
+private:
+    // An opened port. The first fields are fixed once it is open; the counters are guarded
+    // by mutex_.
+    struct OpenPort {
+        std::string name;
+        int port = 0;
+        bool scanner = false;
+        int width = 0;
+        int height = 0;
+        int bytesPerPixel = 1;
+        bool target = false;  // grabbed by this run
+        bool active = true;   // still grabbed (false after a refusal or a time-out)
+        int received = 0;     // images announced by the driver
+        int saved = 0;
+        int late = 0;         // images that came after the port's time-out
+        std::optional<uint32_t> lastFrame;  // --verify: the last frame stamp seen
+        int stampCamera = 0;
+    };
+    // An image read inside the completion callback, waiting to be saved.
+    struct Image {
+        std::size_t portIndex = 0;
+        int index = 0;
+        std::vector<uint8_t> pixels;
+    };
+
+    int initializeDriver();
+    int openPorts();
+    int openOne(const PortRequest& request, bool scanner);
+    int setProperties();
+    int grabAll();
+    // Saves the images read so far; false on a failure (already reported).
+    bool saveImages();
+    bool verifyImage(OpenPort& port, const Image& image);
+    void fail(int code, const std::string& message);
+    OpenPort* findPort(int port) QUILTRA_REQUIRES(mutex_);
+
+    static void QUILTRA_CALL onDebugMessage(const char* text);
+    static void QUILTRA_CALL onComplete(int grabber, int port);
+    static void QUILTRA_CALL onCommandText(int grabber, int port, const char* text);
+    void complete(int grabber, int port);
+
+    const GrabOptions& options_;
+    Console& console_;
+    std::string libraryPath_;
+    std::unique_ptr<DriverLibrary> library_;
+    bool initialized_ = false;
+    int exitCode_ = kExitOk;  // main thread only
+    int failures_ = 0;        // main thread only
+    int timeouts_ = 0;        // main thread only
+
+    // Guards ports_' counters, images_ and readFailures_; arrived_ tells the main thread of
+    // a new image. The list of ports itself only changes before grabbing starts.
+    std::mutex mutex_;
+    std::condition_variable arrived_;
+    std::vector<OpenPort> ports_;
+    std::deque<Image> images_ QUILTRA_GUARDED_BY(mutex_);
+    std::vector<std::string> readFailures_ QUILTRA_GUARDED_BY(mutex_);
+
+    // The session the C callbacks report to; set while the driver is initialised.
+    static std::atomic<GrabSession*> current_;
+};
+
+}  // namespace quiltra::grab

@@ -1,0 +1,207 @@
+#include "sim_settings.h"
+
+#include <cctype>
+#include <charconv>
+#include <climits>
+#include <cstring>
+
+#include "platform/file_path.h"
+#include "platform/fixed_text.h"
+#include "platform/private_profile.h"
+
+namespace quiltra::simcam {
+
+namespace {
+
+constexpr const char* kMainSection = "Simcam";
+constexpr int kValueSize = 1024;
+
+bool equalsNoCase(const char* a, const char* b) {
+    for (; *a != '\0' && *b != '\0'; ++a, ++b) {
+        if (std::tolower(static_cast<unsigned char>(*a)) !=
+            std::tolower(static_cast<unsigned char>(*b))) {
+            return false;
+        }
+    }
+    return *a == *b;
+}
+
+// A whole decimal integer, blanks around it allowed; nothing else.
+bool parseWholeInt(const char* text, int& value) {
+    const char* begin = text;
+    while (*begin == ' ' || *begin == '\t') {
+        ++begin;
+    }
+    const char* end = begin + std::strlen(begin);
+    while (end > begin && (end[-1] == ' ' || end[-1] == '\t')) {
+        --end;
+    }
+    if (begin != end && *begin == '+') {
+        ++begin;
+    }
+    auto [last, error] = std::from_chars(begin, end, value);
+    return begin != end && error == std::errc() && last == end;
+}
+
+std::string sectionName(int number) {
+    char section[32];
+    platform::formatText(section, sizeof section, "Camera%d", number);
+    return section;
+}
+
+void writeDefaults(const std::string& file, Notices& notices) {
+    bool written = platform::writePrivateProfileString(kMainSection, "Cameras", "3", file.c_str());
+    for (int number = 1; number <= kDefaultCameraCount && written; ++number) {
+        const CameraSettings camera = defaultCameraSettings(number);
+        const std::string section = sectionName(number);
+        written = platform::writePrivateProfileString(section.c_str(), "Name", camera.name.c_str(),
+                                                      file.c_str()) &&
+                  platform::writePrivateProfileString(section.c_str(), "Scene",
+                                                      camera.scene.c_str(), file.c_str());
+        for (const IntSetting& setting : intSettings()) {
+            char value[16];
+            platform::formatText(value, sizeof value, "%d", camera.*setting.field / setting.fileScale);
+            written = written && platform::writePrivateProfileString(section.c_str(), setting.key,
+                                                                     value, file.c_str());
+        }
+    }
+    if (written) {
+        notices.debug("created %s with %d simulated cameras", file.c_str(), kDefaultCameraCount);
+    } else {
+        notices.debug("cannot write %s; using %d simulated cameras with default settings",
+                      file.c_str(), kDefaultCameraCount);
+    }
+}
+
+int readCameraCount(const std::string& file, Notices& notices) {
+    char text[kValueSize];
+    platform::getPrivateProfileString(kMainSection, "Cameras", "", text, sizeof text, file.c_str());
+    if (text[0] == '\0') {
+        return kDefaultCameraCount;
+    }
+    int count = 0;
+    if (!parseWholeInt(text, count) || count < 1 || count > kMaxCameras) {
+        notices.debug("%s [%s] Cameras=%s is not a number from 1 to %d; using %d", file.c_str(),
+                      kMainSection, text, kMaxCameras, kDefaultCameraCount);
+        return kDefaultCameraCount;
+    }
+    return count;
+}
+
+CameraSettings readCamera(const std::string& file, int number, Notices& notices) {
+    CameraSettings camera = defaultCameraSettings(number);
+    const std::string section = sectionName(number);
+    char text[kValueSize];
+    platform::getPrivateProfileString(section.c_str(), "Name", camera.name.c_str(), text,
+                                      sizeof text, file.c_str());
+    if (std::strlen(text) > static_cast<std::size_t>(kMaxNameLength)) {
+        notices.debug("%s [%s] Name is longer than %d characters; using %s", file.c_str(),
+                      section.c_str(), kMaxNameLength, camera.name.c_str());
+    } else if (text[0] != '\0') {
+        camera.name = text;
+    }
+    platform::getPrivateProfileString(section.c_str(), "Scene", kPatternScene, text, sizeof text,
+                                      file.c_str());
+    camera.scene = text[0] != '\0' ? text : kPatternScene;
+    for (const IntSetting& setting : intSettings()) {
+        platform::getPrivateProfileString(section.c_str(), setting.key, "", text, sizeof text,
+                                          file.c_str());
+        if (text[0] == '\0') {
+            continue;
+        }
+        int value = 0;
+        const int minFile = setting.minValue / setting.fileScale;
+        const int maxFile = setting.maxValue / setting.fileScale;
+        if (!parseWholeInt(text, value) || value < minFile || value > maxFile ||
+            !validIntSetting(setting, value * setting.fileScale)) {
+            const char* allowed = setting.field == &CameraSettings::pixelSize ? " (8 or 24)" : "";
+            notices.debug("%s [%s] %s=%s is not a number from %d to %d%s; using %d", file.c_str(),
+                          section.c_str(), setting.key, text, minFile, maxFile, allowed,
+                          camera.*setting.field / setting.fileScale);
+            continue;
+        }
+        camera.*setting.field = value * setting.fileScale;
+    }
+    return camera;
+}
+
+}  // namespace
+
+const std::vector<IntSetting>& intSettings() {
+    static const std::vector<IntSetting> settings = {
+        {"PixelSize", "PixelSize", 8, 24, 1, &CameraSettings::pixelSize},
+        {"Width", "Width", 64, 8192, 1, &CameraSettings::width},
+        {"Height", "Height", 16, 8192, 1, &CameraSettings::height},
+        {"ExposureTime", "ExposureDelay", 0, 10000000, 1000, &CameraSettings::exposureTime},
+        {"SceneX", "SceneX", 0, 1000000, 1, &CameraSettings::sceneX},
+        {"SceneY", "SceneY", 0, 1000000, 1, &CameraSettings::sceneY},
+        {"ScrollRows", "ScrollRows", 0, 8192, 1, &CameraSettings::scrollRows},
+        {"Stamp", "Stamp", 0, 1, 1, &CameraSettings::stamp},
+        {"DropEvery", "DropEvery", 0, 1000000, 1, &CameraSettings::dropEvery},
+        {"StallAfter", "StallAfter", 0, INT_MAX, 1, &CameraSettings::stallAfter},
+        {"RandomDelay", "RandomDelay", 0, 10000, 1, &CameraSettings::randomDelay},
+        {"RandomSeed", "RandomSeed", 0, INT_MAX, 1, &CameraSettings::randomSeed},
+        {"RefuseGrabAfter", "RefuseGrabAfter", 0, INT_MAX, 1, &CameraSettings::refuseGrabAfter},
+    };
+    return settings;
+}
+
+const IntSetting* findIntSetting(const char* name) {
+    if (name == nullptr) {
+        return nullptr;
+    }
+    for (const IntSetting& setting : intSettings()) {
+        if (equalsNoCase(setting.property, name)) {
+            return &setting;
+        }
+    }
+    return nullptr;
+}
+
+bool validIntSetting(const IntSetting& setting, int value) {
+    if (value < setting.minValue || value > setting.maxValue) {
+        return false;
+    }
+    if (setting.field == &CameraSettings::pixelSize) {
+        return value == 8 || value == 24;
+    }
+    return true;
+}
+
+CameraSettings defaultCameraSettings(int number) {
+    CameraSettings camera;
+    char name[32];
+    platform::formatText(name, sizeof name, "SimCam%d", number);
+    camera.name = name;
+    camera.sceneX = (number - 1) * camera.width;
+    return camera;
+}
+
+SimSettings readSimSettings(const std::string& systemPath, Notices& notices) {
+    SimSettings settings;
+    settings.file = systemPath + platform::kPathSeparator + kSettingsFileName;
+    if (!platform::fileExists(settings.file.c_str())) {
+        writeDefaults(settings.file, notices);
+    }
+    const int count = readCameraCount(settings.file, notices);
+    for (int number = 1; number <= count; ++number) {
+        settings.cameras.push_back(readCamera(settings.file, number, notices));
+    }
+    // Two cameras of one name could not be told apart when a host opens one.
+    for (std::size_t i = 0; i < settings.cameras.size(); ++i) {
+        for (std::size_t j = 0; j < i; ++j) {
+            if (settings.cameras[i].name == settings.cameras[j].name) {
+                const std::string fallback = defaultCameraSettings(static_cast<int>(i) + 1).name;
+                notices.debug("%s [Camera%d] Name %s repeats that of [Camera%d]; using %s",
+                              settings.file.c_str(), static_cast<int>(i) + 1,
+                              settings.cameras[i].name.c_str(), static_cast<int>(j) + 1,
+                              fallback.c_str());
+                settings.cameras[i].name = fallback;
+                break;
+            }
+        }
+    }
+    return settings;
+}
+
+}  // namespace quiltra::simcam
