@@ -19,12 +19,14 @@ namespace {
 // A small, fast camera: 64 x 40 grey, 1 ms exposure, the pattern not moving.
 const std::string kSmallCamera = "Width=64\nHeight=40\nExposureDelay=1\nSceneX=0\nScrollRows=0\n";
 
-// simcam.ini text for cameras with the given settings lines, [Camera1] first.
+// simcam.ini text for cameras with the given settings lines, [Camera1] first; a camera
+// without a Name line is called Cam<N>.
 std::string settingsText(const std::vector<std::string>& cameras) {
     std::string text = "[Simcam]\nCameras=" + std::to_string(cameras.size()) + "\n";
     for (std::size_t i = 0; i < cameras.size(); ++i) {
-        text += "[Camera" + std::to_string(i + 1) + "]\nName=Cam" + std::to_string(i + 1) + "\n" +
-                cameras[i];
+        const std::string number = std::to_string(i + 1);
+        const bool named = cameras[i].find("Name=") != std::string::npos;
+        text += "[Camera" + number + "]\n" + (named ? "" : "Name=Cam" + number + "\n") + cameras[i];
     }
     return text;
 }
@@ -91,6 +93,7 @@ TEST_F(Simcam, FirstStartWritesDefaultSettingsFileWithThreeCameras) {
 TEST_F(Simcam, EditedSettingsFileIsReadAtTheNextInitialize) {
     ASSERT_EQ(start(), 1);
     ASSERT_EQ(sim_.finalize(), 1);
+    recorder().reset(&sim_);
     writeSettings({kSmallCamera, "Name=Left\nWidth=128\nHeight=20\n"});
     ASSERT_EQ(start(), 1);
     EXPECT_EQ(sim_.getCVLNoOfSupportedCameras(), 2);
