@@ -25,7 +25,7 @@ constexpr Glyph kGlyphs[] = {
     {'M', {0x11, 0x1B, 0x15, 0x15, 0x11, 0x11, 0x11}}, {'#', {0x0A, 0x0A, 0x1F, 0x0A, 0x1F, 0x0A, 0x0A}},
 };
 
-constexpr int kTextScale = 2;
+constexpr int kTextScale = 3;
 constexpr int kCharWidth = 6 * kTextScale;  // 5 columns and a gap
 constexpr int kTextTop = kStampHeight;
 constexpr int kTextHeight = 9 * kTextScale;  // 7 rows and a margin above and below
