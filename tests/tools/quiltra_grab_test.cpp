@@ -46,7 +46,8 @@ struct PngImage {
 
     std::optional<simcam::FrameStamp> stamp() const {
         return simcam::readFrameStamp(pixels.data(), width, height,
-                                      static_cast<std::ptrdiff_t>(width) * bytesPerPixel, bytesPerPixel);
+                                      static_cast<std::ptrdiff_t>(width) * bytesPerPixel,
+                                      bytesPerPixel);
     }
 };
 
@@ -110,7 +111,8 @@ TEST_F(QuiltraGrab, SavesEveryImageOfEveryCameraAsPngWithPortAndIndexInItsName) 
             EXPECT_EQ(image->width, 96);
             EXPECT_EQ(image->height, 48);
             EXPECT_EQ(image->bytesPerPixel, camera.bytesPerPixel) << name;
-            EXPECT_EQ(image->stamp(), (simcam::FrameStamp{camera.camera, static_cast<uint32_t>(index)}))
+            EXPECT_EQ(image->stamp(),
+                      (simcam::FrameStamp{camera.camera, static_cast<uint32_t>(index)}))
                 << name;
         }
     }
@@ -145,8 +147,9 @@ TEST_F(QuiltraGrab, FailuresExitWithTheirCodeAndAClearMessage) {
          "library /nonexistent/libnothing.so not found"},
         {"not loadable", "--library " + dir_.file("simcam.ini") + " --system-dir " + dir_.str(), 3,
          "could not be loaded"},
-        {"not a driver", std::string("--library ") + QUILTRA_TEST_PNG_LIBRARY + " --system-dir " + dir_.str(),
-         3, "is not a camera driver: it lacks initialize, finalize"},
+        {"not a driver",
+         std::string("--library ") + QUILTRA_TEST_PNG_LIBRARY + " --system-dir " + dir_.str(), 3,
+         "is not a camera driver: it lacks initialize, finalize"},
         {"unknown camera", sim + " --camera Nobody@0", 4,
          "cannot open camera Nobody on port 0: openCVLPort returned 0"},
         {"port out of range", sim + " --camera Left@7", 4, "cannot open camera Left on port 7"},
@@ -167,12 +170,14 @@ TEST_F(QuiltraGrab, FailuresExitWithTheirCodeAndAClearMessage) {
 }
 
 TEST_F(QuiltraGrab, StalledCameraStopsAloneWhileTheOthersGoOnAndTheSummaryCountsIt) {
-    const RunResult run = runGrab(simcamArguments() + " --set 1:StallAfter=1 --count 3 --timeout-ms 300");
+    const RunResult run =
+        runGrab(simcamArguments() + " --set 1:StallAfter=1 --count 3 --timeout-ms 300");
     EXPECT_EQ(run.exitCode, 6) << run.output;
     EXPECT_NE(run.output.find("summary: 7 images saved"), std::string::npos) << run.output;
     EXPECT_NE(run.output.find("1 time-outs, 1 failures"), std::string::npos) << run.output;
     EXPECT_NE(run.output.find("debug: simcam: port 1: stalled after 1 images"), std::string::npos)
-        << "the driver's debug messages are printed\n" << run.output;
+        << "the driver's debug messages are printed\n"
+        << run.output;
     EXPECT_TRUE(std::filesystem::exists(std::filesystem::path(out()) / "Right_port2_0002.png"));
 }
 

@@ -2,32 +2,6 @@
 
 namespace quiltra::test {
 
-bool SimcamEntries::load(const platform::DynamicLibrary& library) {
-    initialize = library.function<InitializeFn>("initialize");
-    finalize = library.function<FinalizeFn>("finalize");
-    setSystemPath = library.function<SetSystemPathFn>("setSystemPath");
-    setDebugMsgProc = library.function<SetDebugMsgProcFn>("setDebugMsgProc");
-    configureCamera = library.function<ConfigureCameraFn>("configureCamera");
-    getCVLMaxNoOfPorts = library.function<GetCVLMaxNoOfPortsFn>("getCVLMaxNoOfPorts");
-    getCVLNoOfSupportedCameras =
-        library.function<GetCVLNoOfSupportedCamerasFn>("getCVLNoOfSupportedCameras");
-    getCVLCameraConfigNames = library.function<GetCVLCameraConfigNamesFn>("getCVLCameraConfigNames");
-    openCVLPort = library.function<OpenCVLPortFn>("openCVLPort");
-    closeCVLPort = library.function<CloseCVLPortFn>("closeCVLPort");
-    doCVLGrab = library.function<DoCVLGrabFn>("doCVLGrab");
-    getCVLGrabRow = library.function<GetCVLGrabRowFn>("getCVLGrabRow");
-    setCompleteCallback = library.function<SetCompleteCallbackFn>("setCompleteCallback");
-    getPropertyRange = library.function<GetPropertyRangeFn>("getPropertyRange");
-    getProperty = library.function<GetPropertyFn>("getProperty");
-    setProperty = library.function<SetPropertyFn>("setProperty");
-    setCmdCallback = library.function<SetCmdCallbackFn>("setCmdCallback");
-    execCmd = library.function<ExecCmdFn>("execCmd");
-    return initialize && finalize && setSystemPath && setDebugMsgProc && configureCamera &&
-           getCVLMaxNoOfPorts && getCVLNoOfSupportedCameras && getCVLCameraConfigNames &&
-           openCVLPort && closeCVLPort && doCVLGrab && getCVLGrabRow && setCompleteCallback &&
-           getPropertyRange && getProperty && setProperty && setCmdCallback && execCmd;
-}
-
 SimcamRecorder& SimcamRecorder::instance() {
     static SimcamRecorder recorder;
     return recorder;
@@ -88,8 +62,8 @@ void QUILTRA_CALL SimcamRecorder::completeProc(int grabber, int port) {
     delivery.pixels.resize(rowBytes * static_cast<std::size_t>(delivery.height));
     bool complete = entries != nullptr && delivery.width > 0;
     for (int row = 0; complete && row < delivery.height; ++row) {
-        complete = entries->getCVLGrabRow(grabber, port, delivery.pixels.data() + rowBytes * row, row,
-                                          0, delivery.width - 1) == 1;
+        complete = entries->getCVLGrabRow(grabber, port, delivery.pixels.data() + rowBytes * row,
+                                          row, 0, delivery.width - 1) == 1;
     }
     if (complete) {
         delivery.stamp =
@@ -143,7 +117,8 @@ bool SimcamRecorder::waitForDeliveries(
 
 bool SimcamRecorder::waitForCommandCount(std::size_t count) {
     std::unique_lock lock(mutex_);
-    return changed_.wait_for(lock, std::chrono::seconds(10), [&] { return commands_.size() >= count; });
+    return changed_.wait_for(lock, std::chrono::seconds(10),
+                             [&] { return commands_.size() >= count; });
 }
 
 std::string waitForStatus(const SimcamEntries& entries, int port, const std::string& part) {

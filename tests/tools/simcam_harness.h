@@ -14,35 +14,13 @@
 #include <thread>
 #include <vector>
 
+#include "driver_library.h"
 #include "frame_stamp.h"
-#include "platform/dynamic_library.h"
 
 namespace quiltra::test {
 
 // The simulator's entries, looked up by name as a host does.
-struct SimcamEntries {
-    InitializeFn initialize = nullptr;
-    FinalizeFn finalize = nullptr;
-    SetSystemPathFn setSystemPath = nullptr;
-    SetDebugMsgProcFn setDebugMsgProc = nullptr;
-    ConfigureCameraFn configureCamera = nullptr;
-    GetCVLMaxNoOfPortsFn getCVLMaxNoOfPorts = nullptr;
-    GetCVLNoOfSupportedCamerasFn getCVLNoOfSupportedCameras = nullptr;
-    GetCVLCameraConfigNamesFn getCVLCameraConfigNames = nullptr;
-    OpenCVLPortFn openCVLPort = nullptr;
-    CloseCVLPortFn closeCVLPort = nullptr;
-    DoCVLGrabFn doCVLGrab = nullptr;
-    GetCVLGrabRowFn getCVLGrabRow = nullptr;
-    SetCompleteCallbackFn setCompleteCallback = nullptr;
-    GetPropertyRangeFn getPropertyRange = nullptr;
-    GetPropertyFn getProperty = nullptr;
-    SetPropertyFn setProperty = nullptr;
-    SetCmdCallbackFn setCmdCallback = nullptr;
-    ExecCmdFn execCmd = nullptr;
-
-    // Loads every entry from library; false when one is missing.
-    bool load(const platform::DynamicLibrary& library);
-};
+using SimcamEntries = tools::DriverEntryPoints;
 
 // One image as the completion callback read it, inside the callback.
 struct Delivery {

@@ -34,9 +34,7 @@ std::string settingsText(const std::vector<std::string>& cameras) {
 class Simcam : public ::testing::Test {
 protected:
     void SetUp() override {
-        library_ = platform::DynamicLibrary::load(libraryPath("simcam").c_str());
-        ASSERT_TRUE(library_.loaded());
-        ASSERT_TRUE(sim_.load(library_));
+        ASSERT_TRUE(library_.loaded()) << library_.error();
         recorder().reset(&sim_);
     }
     void TearDown() override {
@@ -67,17 +65,17 @@ protected:
     }
 
     TempDir dir_;
-    platform::DynamicLibrary library_;
-    SimcamEntries sim_;
+    tools::DriverLibrary library_{libraryPath("simcam")};
+    const SimcamEntries& sim_ = library_.entries();
 };
 
 TEST_F(Simcam, FirstStartWritesDefaultSettingsFileWithThreeCameras) {
     ASSERT_EQ(start(), 1);
     const std::string file = readFile(dir_.file("simcam.ini"));
-    for (const char* expected : {"[Simcam]", "Cameras=3", "[Camera3]", "Name=SimCam3",
-                                 "Width=640", "Height=480", "PixelSize=8", "ExposureDelay=20",
-                                 "Scene=pattern", "SceneX=1280", "DropEvery=0", "StallAfter=0",
-                                 "RandomDelay=0", "RandomSeed=1"}) {
+    for (const char* expected :
+         {"[Simcam]", "Cameras=3", "[Camera3]", "Name=SimCam3", "Width=640", "Height=480",
+          "PixelSize=8", "ExposureDelay=20", "Scene=pattern", "SceneX=1280", "DropEvery=0",
+          "StallAfter=0", "RandomDelay=0", "RandomSeed=1"}) {
         EXPECT_NE(file.find(expected), std::string::npos) << expected;
     }
     EXPECT_TRUE(recorder().hasDebugMessage({"created", "simcam.ini"}));
@@ -185,8 +183,8 @@ TEST_F(Simcam, RowPartsMatchTheWholeRowAndBadRequestsAreRefused) {
                                   BadRequest{0, 0, 0, 64, false}, BadRequest{0, 0, 5, 4, false},
                                   BadRequest{0, 0, -1, 3, false}, BadRequest{0, 0, 0, 63, true},
                                   BadRequest{1, 0, 0, 63, false}}) {
-        EXPECT_EQ(sim_.getCVLGrabRow(0, bad.port, bad.nullBuffer ? nullptr : row, bad.row, bad.first,
-                                     bad.last),
+        EXPECT_EQ(sim_.getCVLGrabRow(0, bad.port, bad.nullBuffer ? nullptr : row, bad.row,
+                                     bad.first, bad.last),
                   0)
             << bad.port << " " << bad.row << " " << bad.first << " " << bad.last;
     }
@@ -224,8 +222,9 @@ TEST_F(Simcam, ImageFileMovesPastNeighbouringCamerasLikeAConveyor) {
     ASSERT_NE(stbi_write_png(dir_.file("belt.png").c_str(), sceneWidth, sceneHeight, 3,
                              scene.data(), sceneWidth * 3),
               0);
-    const std::string camera = "Width=64\nHeight=16\nExposureDelay=1\nScene=belt.png\nStamp=0\n"
-                               "ScrollRows=7\nPixelSize=24\n";
+    const std::string camera =
+        "Width=64\nHeight=16\nExposureDelay=1\nScene=belt.png\nStamp=0\n"
+        "ScrollRows=7\nPixelSize=24\n";
     writeSettings({camera + "SceneX=0\n", camera + "SceneX=64\nSceneY=3\n"});
     ASSERT_EQ(start(), 1);
     open(0, "Cam1", 3);
@@ -274,7 +273,8 @@ TEST_F(Simcam, DropEveryThirdImageSkipsItsCallbackAndLeavesAGapInFrameNumbers) {
     for (int i = 0; i < 6; ++i) {
         ASSERT_EQ(sim_.doCVLGrab(0, 0), 1);
     }
-    EXPECT_NE(waitForStatus(sim_, 0, "pending=0 frame=6").find("images=4 drops=2"), std::string::npos);
+    EXPECT_NE(waitForStatus(sim_, 0, "pending=0 frame=6").find("images=4 drops=2"),
+              std::string::npos);
     std::vector<uint32_t> frames;
     for (const Delivery& delivery : recorder().deliveries()) {
         frames.push_back(delivery.stamp ? delivery.stamp->frame : 999);
@@ -366,7 +366,8 @@ TEST_F(Simcam, PropertiesHaveRangesAndRefuseValuesOutsideThem) {
           Range{"ScrollRows", 0, 8192}}) {
         int minValue = -1;
         int maxValue = -1;
-        ASSERT_EQ(sim_.getPropertyRange(0, 0, expected.name, &minValue, &maxValue), 1) << expected.name;
+        ASSERT_EQ(sim_.getPropertyRange(0, 0, expected.name, &minValue, &maxValue), 1)
+            << expected.name;
         EXPECT_EQ(minValue, expected.minValue) << expected.name;
         EXPECT_EQ(maxValue, expected.maxValue) << expected.name;
     }
@@ -412,7 +413,8 @@ TEST_F(Simcam, StatusAndResetCommands) {
     EXPECT_STREQ(cut, "images=");
     char text[128];
     EXPECT_EQ(sim_.execCmd(0, 0, "reset", "", text, sizeof text), 1);
-    EXPECT_EQ(status(0), "images=0 drops=0 stalls=0 refusals=0 grabs=0 pending=0 frame=0 stalled=0");
+    EXPECT_EQ(status(0),
+              "images=0 drops=0 stalls=0 refusals=0 grabs=0 pending=0 frame=0 stalled=0");
     EXPECT_EQ(sim_.execCmd(0, 0, "explode", "", text, sizeof text), 0);
     EXPECT_NE(std::string(text).find("unknown command explode"), std::string::npos);
     EXPECT_EQ(sim_.execCmd(0, 0, "status", "", nullptr, 0), 1) << "no buffer, nothing written";
@@ -448,22 +450,16 @@ TEST_F(Simcam, CallsBeforeInitializeFailQuietly) {
     EXPECT_EQ(sim_.finalize(), 1);
 }
 
-TEST(SimcamConcurrency, CallbackMayGrabAgainAndCloseItsOwnPort) {
-    TempDir dir;
-    writeFile(dir.file("simcam.ini"), settingsText({kSmallCamera, kSmallCamera}));
-    auto library = platform::DynamicLibrary::load(libraryPath("simcam").c_str());
-    SimcamEntries sim;
-    ASSERT_TRUE(sim.load(library));
-    SimcamRecorder& recorder = SimcamRecorder::instance();
-    recorder.reset(&sim);
-    ASSERT_EQ(sim.initialize(dir.str().c_str(), &SimcamRecorder::debugProc), 1);
-    int size[2];
-    ASSERT_EQ(sim.openCVLPort(0, 0, "Cam1", size), 1);
-    recorder.setImageFormat(0, size[0], size[1], 1);
-    ASSERT_EQ(sim.setCompleteCallback(0, 0, &SimcamRecorder::completeProc), 1);
+using SimcamConcurrency = Simcam;
+
+TEST_F(SimcamConcurrency, CallbackMayGrabAgainAndCloseItsOwnPort) {
+    writeSettings({kSmallCamera, kSmallCamera});
+    ASSERT_EQ(start(), 1);
+    open(0, "Cam1");
     // Each image triggers the next, from inside the callback; the fifth closes the port.
     std::atomic<int> seen{0};
-    recorder.setOnComplete([&](int grabber, int port) {
+    const SimcamEntries& sim = sim_;
+    recorder().setOnComplete([&](int grabber, int port) {
         if (++seen < 5) {
             EXPECT_EQ(sim.doCVLGrab(grabber, port), 1);
         } else {
@@ -471,61 +467,51 @@ TEST(SimcamConcurrency, CallbackMayGrabAgainAndCloseItsOwnPort) {
             EXPECT_EQ(sim.finalize(), 0) << "finalize from a callback cannot join its thread";
         }
     });
-    ASSERT_EQ(sim.doCVLGrab(0, 0), 1);
-    ASSERT_TRUE(recorder.waitForDeliveryCount(5));
-    EXPECT_EQ(sim.doCVLGrab(0, 0), 0) << "the port was closed";
-    EXPECT_EQ(sim.finalize(), 1);
-    EXPECT_EQ(recorder.deliveries().size(), 5u);
-    recorder.reset(nullptr);
+    ASSERT_EQ(sim_.doCVLGrab(0, 0), 1);
+    ASSERT_TRUE(recorder().waitForDeliveryCount(5));
+    EXPECT_EQ(sim_.doCVLGrab(0, 0), 0) << "the port was closed";
+    EXPECT_EQ(sim_.finalize(), 1);
+    EXPECT_EQ(recorder().deliveries().size(), 5u);
 }
 
-TEST(SimcamConcurrency, NoCallbackRunsAfterCloseOrFinalizeReturned) {
-    TempDir dir;
-    writeFile(dir.file("simcam.ini"),
-              settingsText({"Width=64\nHeight=16\nExposureDelay=0\n", "Width=64\nHeight=16\nExposureDelay=0\n"}));
-    auto library = platform::DynamicLibrary::load(libraryPath("simcam").c_str());
-    SimcamEntries sim;
-    ASSERT_TRUE(sim.load(library));
-    SimcamRecorder& recorder = SimcamRecorder::instance();
-    recorder.reset(&sim);
-    ASSERT_EQ(sim.initialize(dir.str().c_str(), &SimcamRecorder::debugProc), 1);
-    std::atomic<bool> closed{false};
-    std::atomic<int> late{0};
-    static std::atomic<bool>* closedFlag = nullptr;
-    closedFlag = &closed;
-    static std::atomic<int>* lateCount = nullptr;
-    lateCount = &late;
-    static const SimcamEntries* entries = nullptr;
-    entries = &sim;
-    // Grabs continuously from the callback, slowly, so close often meets a running callback.
-    CompleteCallback busy = [](int grabber, int port) {
-        if (closedFlag->load()) {
-            ++*lateCount;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        entries->doCVLGrab(grabber, port);
+// Set while a port's callbacks must no longer come; counts those that come all the same.
+std::atomic<bool> portClosed{false};
+std::atomic<int> lateCallbacks{0};
+const SimcamEntries* busyDriver = nullptr;
+
+// Grabs continuously from the callback, slowly, so a close often meets a running callback.
+void QUILTRA_CALL busyCallback(int grabber, int port) {
+    if (portClosed.load()) {
+        ++lateCallbacks;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    busyDriver->doCVLGrab(grabber, port);
+}
+
+TEST_F(SimcamConcurrency, NoCallbackRunsAfterCloseOrFinalizeReturned) {
+    const std::string camera = "Width=64\nHeight=16\nExposureDelay=0\n";
+    writeSettings({camera, camera});
+    ASSERT_EQ(start(), 1);
+    busyDriver = &sim_;
+    lateCallbacks = 0;
+    auto startBusyPort = [&](int port, const char* name) {
+        int size[2];
+        ASSERT_EQ(sim_.openCVLPort(0, port, name, size), 1);
+        portClosed = false;
+        ASSERT_EQ(sim_.setCompleteCallback(0, port, &busyCallback), 1);
+        ASSERT_EQ(sim_.doCVLGrab(0, port), 1);
+        std::this_thread::sleep_for(std::chrono::milliseconds(3));
     };
     for (int round = 0; round < 20; ++round) {
-        int size[2];
-        ASSERT_EQ(sim.openCVLPort(0, round % 2, "Cam1", size), 1);
-        closed = false;
-        ASSERT_EQ(sim.setCompleteCallback(0, round % 2, busy), 1);
-        ASSERT_EQ(sim.doCVLGrab(0, round % 2), 1);
-        std::this_thread::sleep_for(std::chrono::milliseconds(3));
-        sim.closeCVLPort(0, round % 2);
-        closed = true;
+        startBusyPort(round % 2, "Cam1");
+        sim_.closeCVLPort(0, round % 2);
+        portClosed = true;
     }
-    int size[2];
-    ASSERT_EQ(sim.openCVLPort(0, 0, "Cam2", size), 1);
-    closed = false;
-    ASSERT_EQ(sim.setCompleteCallback(0, 0, busy), 1);
-    ASSERT_EQ(sim.doCVLGrab(0, 0), 1);
-    std::this_thread::sleep_for(std::chrono::milliseconds(3));
-    EXPECT_EQ(sim.finalize(), 1);
-    closed = true;
+    startBusyPort(0, "Cam2");
+    EXPECT_EQ(sim_.finalize(), 1);
+    portClosed = true;
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    EXPECT_EQ(late.load(), 0);
-    recorder.reset(nullptr);
+    EXPECT_EQ(lateCallbacks.load(), 0);
 }
 
 }  // namespace

@@ -1,7 +1,6 @@
 #include "grab_options.h"
 
 #include <CLI/CLI.hpp>
-
 #include <charconv>
 
 namespace quiltra::grab {
@@ -18,7 +17,8 @@ std::optional<int> parseNumber(const std::string& text) {
     return value;
 }
 
-constexpr const char* kFooter = R"(Ports: a real camera's images are saved when no scanner is opened; with --scanner the
+constexpr const char* kFooter =
+    R"(Ports: a real camera's images are saved when no scanner is opened; with --scanner the
 scanners are grabbed and their final images saved. Images are named
 <name>_port<P>_<index>.png (index from 0000) in the --out folder.
 
@@ -70,8 +70,8 @@ ParsedCommandLine parseCommandLine(int argc, char** argv) {
     app.add_option("--system-dir", options.systemDir,
                    "system folder handed to initialize; holds Quiltra.ini")
         ->capture_default_str();
-    auto* cameraOption = app.add_option("--camera", cameras,
-                                        "NAME@PORT: open camera NAME on PORT (repeatable)");
+    auto* cameraOption =
+        app.add_option("--camera", cameras, "NAME@PORT: open camera NAME on PORT (repeatable)");
     app.add_option("--ports", options.ports,
                    "open the first N cameras of the driver's list on ports 0..N-1 (default: all "
                    "cameras that are not scanners)")

@@ -56,7 +56,7 @@ GrabSession::~GrabSession() {
     if (library_ == nullptr || !library_->loaded()) {
         return;
     }
-    const DriverEntryPoints& driver = library_->entries();
+    const tools::DriverEntryPoints& driver = library_->entries();
     for (auto port = ports_.rbegin(); port != ports_.rend(); ++port) {
         driver.closeCVLPort(0, port->port);
     }
@@ -90,7 +90,8 @@ int GrabSession::run() {
     std::error_code error;
     std::filesystem::create_directories(options_.outDir, error);
     if (error) {
-        fail(kExitImage, "cannot create the output folder " + options_.outDir + ": " + error.message());
+        fail(kExitImage,
+             "cannot create the output folder " + options_.outDir + ": " + error.message());
         return exitCode_;
     }
     grabAll();
@@ -98,13 +99,13 @@ int GrabSession::run() {
 }
 
 int GrabSession::initializeDriver() {
-    libraryPath_ = options_.library.empty() ? defaultLibraryPath() : options_.library;
-    library_ = std::make_unique<DriverLibrary>(libraryPath_);
+    libraryPath_ = options_.library.empty() ? tools::defaultLibraryPath() : options_.library;
+    library_ = std::make_unique<tools::DriverLibrary>(libraryPath_);
     if (!library_->loaded()) {
         fail(kExitLibrary, library_->error());
         return exitCode_;
     }
-    const DriverEntryPoints& driver = library_->entries();
+    const tools::DriverEntryPoints& driver = library_->entries();
     std::error_code error;
     const std::string systemDir = std::filesystem::absolute(options_.systemDir, error).string();
     current_.store(this);
@@ -128,7 +129,7 @@ int GrabSession::initializeDriver() {
 }
 
 int GrabSession::openPorts() {
-    const DriverEntryPoints& driver = library_->entries();
+    const tools::DriverEntryPoints& driver = library_->entries();
     std::vector<PortRequest> cameras = options_.cameras;
     if (cameras.empty()) {
         const int count = driver.getCVLNoOfSupportedCameras();
@@ -164,7 +165,7 @@ int GrabSession::openPorts() {
 }
 
 int GrabSession::openOne(const PortRequest& request, bool scanner) {
-    const DriverEntryPoints& driver = library_->entries();
+    const tools::DriverEntryPoints& driver = library_->entries();
     const char* kind = scanner ? "scanner" : "camera";
     for (const OpenPort& open : ports_) {
         if (open.port == request.port) {
@@ -214,16 +215,17 @@ int GrabSession::openOne(const PortRequest& request, bool scanner) {
     }
     driver.setCmdCallback(0, request.port, &GrabSession::onCommandText);
     if (!options_.quiet) {
-        console_.out(format("opened %s %s on port %d: %d x %d, %d bits", kind,
-                            request.name.c_str(), request.port, size[0], size[1], bits));
+        console_.out(format("opened %s %s on port %d: %d x %d, %d bits", kind, request.name.c_str(),
+                            request.port, size[0], size[1], bits));
     }
     return kExitOk;
 }
 
 int GrabSession::setProperties() {
-    const DriverEntryPoints& driver = library_->entries();
+    const tools::DriverEntryPoints& driver = library_->entries();
     for (const PropertyRequest& property : options_.properties) {
-        const int result = driver.setProperty(0, property.port, property.name.c_str(), property.value);
+        const int result =
+            driver.setProperty(0, property.port, property.name.c_str(), property.value);
         if (result != 1) {
             fail(kExitOpen, format("port %d: setProperty %s = %d returned %d", property.port,
                                    property.name.c_str(), property.value, result));
@@ -234,7 +236,7 @@ int GrabSession::setProperties() {
 }
 
 int GrabSession::grabAll() {
-    const DriverEntryPoints& driver = library_->entries();
+    const tools::DriverEntryPoints& driver = library_->entries();
     const auto start = Clock::now();
     auto lastProgress = start - std::chrono::seconds(1);
     int targets = 0;
@@ -251,10 +253,10 @@ int GrabSession::grabAll() {
             }
             const int result = driver.doCVLGrab(0, port.port);
             if (result != 1) {
-                fail(kExitGrabRefused, format("port %d (%s): grab %d of %d refused: doCVLGrab "
-                                              "returned %d",
-                                              port.port, port.name.c_str(), round + 1,
-                                              options_.count, result));
+                fail(kExitGrabRefused,
+                     format("port %d (%s): grab %d of %d refused: doCVLGrab "
+                            "returned %d",
+                            port.port, port.name.c_str(), round + 1, options_.count, result));
                 std::lock_guard lock(mutex_);
                 port.active = false;
                 continue;
@@ -269,9 +271,9 @@ int GrabSession::grabAll() {
                 port.active = false;
                 lock.unlock();
                 ++timeouts_;
-                fail(kExitTimeout, format("port %d (%s): no image within %d ms (grab %d of %d)",
-                                          port.port, port.name.c_str(), options_.timeoutMs,
-                                          round + 1, options_.count));
+                fail(kExitTimeout,
+                     format("port %d (%s): no image within %d ms (grab %d of %d)", port.port,
+                            port.name.c_str(), options_.timeoutMs, round + 1, options_.count));
             }
         }
         saveImages();
@@ -310,11 +312,11 @@ int GrabSession::grabAll() {
         }
     }
     std::string where = images > 0 ? " in " + options_.outDir : "";
-    console_.out(format("summary: %d images saved%s from %d ports in %.2f s (%.1f images/s), "
-                        "%d time-outs, %d failures%s",
-                        images, where.c_str(), targets, seconds, seconds > 0 ? images / seconds : 0.0,
-                        timeouts_, failures_,
-                        late > 0 ? format(", %d late images ignored", late).c_str() : ""));
+    console_.out(format(
+        "summary: %d images saved%s from %d ports in %.2f s (%.1f images/s), "
+        "%d time-outs, %d failures%s",
+        images, where.c_str(), targets, seconds, seconds > 0 ? images / seconds : 0.0, timeouts_,
+        failures_, late > 0 ? format(", %d late images ignored", late).c_str() : ""));
     return exitCode_;
 }
 
@@ -331,7 +333,8 @@ bool GrabSession::saveImages() {
         fail(kExitImage, message);
         ok = false;
     }
-    const bool listFiles = !options_.quiet && options_.count * static_cast<int>(ports_.size()) <= 32;
+    const bool listFiles =
+        !options_.quiet && options_.count * static_cast<int>(ports_.size()) <= 32;
     for (const Image& image : images) {
         OpenPort& port = ports_[image.portIndex];
         char name[64];
@@ -361,9 +364,9 @@ bool GrabSession::verifyImage(OpenPort& port, const Image& image) {
     if (port.scanner) {
         return true;  // a final image holds several cameras' stamps; checked per camera only
     }
-    const auto stamp = simcam::readFrameStamp(image.pixels.data(), port.width, port.height,
-                                              static_cast<std::ptrdiff_t>(port.width) * port.bytesPerPixel,
-                                              port.bytesPerPixel);
+    const auto stamp = simcam::readFrameStamp(
+        image.pixels.data(), port.width, port.height,
+        static_cast<std::ptrdiff_t>(port.width) * port.bytesPerPixel, port.bytesPerPixel);
     if (!stamp) {
         fail(kExitImage, format("port %d image %d: no frame stamp in the top-left corner (only "
                                 "simulated cameras with Stamp=1 carry one)",
@@ -379,8 +382,9 @@ bool GrabSession::verifyImage(OpenPort& port, const Image& image) {
         ok = false;
     }
     if (port.lastFrame && stamp->camera != port.stampCamera) {
-        fail(kExitImage, format("port %d image %d: comes from camera %d, earlier ones from camera %d",
-                                port.port, image.index, stamp->camera, port.stampCamera));
+        fail(kExitImage,
+             format("port %d image %d: comes from camera %d, earlier ones from camera %d",
+                    port.port, image.index, stamp->camera, port.stampCamera));
         ok = false;
     }
     port.lastFrame = stamp->frame;
@@ -450,14 +454,14 @@ void GrabSession::complete(int grabber, int port) {
     Image image;
     image.portIndex = index;
     image.pixels.resize(rowBytes * static_cast<std::size_t>(height));
-    const DriverEntryPoints& driver = library_->entries();
+    const tools::DriverEntryPoints& driver = library_->entries();
     for (int row = 0; row < height; ++row) {
         const int result = driver.getCVLGrabRow(grabber, port, image.pixels.data() + rowBytes * row,
                                                 row, 0, width - 1);
         if (result != 1) {
             std::lock_guard lock(mutex_);
-            readFailures_.push_back(format("port %d: getCVLGrabRow of row %d returned %d", port,
-                                           row, result));
+            readFailures_.push_back(
+                format("port %d: getCVLGrabRow of row %d returned %d", port, row, result));
             ++ports_[index].received;
             arrived_.notify_all();
             return;

@@ -47,7 +47,7 @@ private:
         bool active = true;   // still grabbed (false after a refusal or a time-out)
         int received = 0;     // images announced by the driver
         int saved = 0;
-        int late = 0;         // images that came after the port's time-out
+        int late = 0;                       // images that came after the port's time-out
         std::optional<uint32_t> lastFrame;  // --verify: the last frame stamp seen
         int stampCamera = 0;
     };
@@ -77,7 +77,7 @@ private:
     const GrabOptions& options_;
     Console& console_;
     std::string libraryPath_;
-    std::unique_ptr<DriverLibrary> library_;
+    std::unique_ptr<tools::DriverLibrary> library_;
     bool initialized_ = false;
     int exitCode_ = kExitOk;  // main thread only
     int failures_ = 0;        // main thread only

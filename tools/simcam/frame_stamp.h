@@ -36,14 +36,15 @@ struct FrameStamp {
 
 // The check word of a stamp.
 inline uint16_t frameStampCheck(int camera, uint32_t frame) {
-    uint32_t check = (frame & 0xFFFFu) ^ (frame >> 16) ^ (static_cast<uint32_t>(camera) * 0x0101u) ^
-                     0x3C3Cu;
+    uint32_t check =
+        (frame & 0xFFFFu) ^ (frame >> 16) ^ (static_cast<uint32_t>(camera) * 0x0101u) ^ 0x3C3Cu;
     return static_cast<uint16_t>(check & 0xFFFFu);
 }
 
 inline uint64_t frameStampWord(const FrameStamp& stamp) {
     return uint64_t{kStampMarker} | (uint64_t{static_cast<uint8_t>(stamp.camera)} << 8) |
-           (uint64_t{stamp.frame} << 16) | (uint64_t{frameStampCheck(stamp.camera, stamp.frame)} << 48);
+           (uint64_t{stamp.frame} << 16) |
+           (uint64_t{frameStampCheck(stamp.camera, stamp.frame)} << 48);
 }
 
 // Writes the stamp into an image of width x height pixels of bytesPerPixel (1 or 3) bytes,

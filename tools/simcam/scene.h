@@ -17,8 +17,12 @@ public:
     int width() const { return width_; }
     int height() const { return height_; }
     // Row y (0..height-1) of the scene, width R, G, B triples or width grey bytes.
-    const uint8_t* rgbRow(int y) const { return rgb_.data() + static_cast<std::size_t>(y) * width_ * 3; }
-    const uint8_t* greyRow(int y) const { return grey_.data() + static_cast<std::size_t>(y) * width_; }
+    const uint8_t* rgbRow(int y) const {
+        return rgb_.data() + static_cast<std::size_t>(y) * width_ * 3;
+    }
+    const uint8_t* greyRow(int y) const {
+        return grey_.data() + static_cast<std::size_t>(y) * width_;
+    }
 
 private:
     int width_ = 0;

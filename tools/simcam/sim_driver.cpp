@@ -10,26 +10,14 @@
 
 namespace quiltra::simcam {
 
-namespace {
-
-bool equalsNoCase(const char* a, const char* b) {
-    for (; *a != '\0' && *b != '\0'; ++a, ++b) {
-        if (std::tolower(static_cast<unsigned char>(*a)) !=
-            std::tolower(static_cast<unsigned char>(*b))) {
-            return false;
-        }
-    }
-    return *a == *b;
-}
-
-}  // namespace
-
 SimDriver& SimDriver::instance() {
     static SimDriver driver;
     return driver;
 }
 
-SimDriver::~SimDriver() { shutdown(); }
+SimDriver::~SimDriver() {
+    shutdown();
+}
 
 int SimDriver::initialize(const char* systemPath, DebugMsgProc debugMsgProc) {
     debugMsgProc_.store(debugMsgProc);
@@ -75,7 +63,7 @@ void SimDriver::loadSettings(const std::string& systemPath, Notices& notices) {
     std::map<std::string, std::shared_ptr<const Scene>> loaded;
     for (std::size_t i = 0; i < settings_.cameras.size(); ++i) {
         const std::string& scene = settings_.cameras[i].scene;
-        if (equalsNoCase(scene.c_str(), kPatternScene)) {
+        if (equalsIgnoringCase(scene.c_str(), kPatternScene)) {
             continue;
         }
         const std::string path = platform::isAbsolutePath(scene.c_str())
@@ -86,9 +74,10 @@ void SimDriver::loadSettings(const std::string& systemPath, Notices& notices) {
             std::string error;
             found = loaded.emplace(path, Scene::load(path, error)).first;
             if (found->second == nullptr) {
-                notices.debug("%s [Camera%d] Scene %s: cannot read %s (%s); showing the test pattern",
-                              settings_.file.c_str(), static_cast<int>(i) + 1, scene.c_str(),
-                              path.c_str(), error.c_str());
+                notices.debug(
+                    "%s [Camera%d] Scene %s: cannot read %s (%s); showing the test pattern",
+                    settings_.file.c_str(), static_cast<int>(i) + 1, scene.c_str(), path.c_str(),
+                    error.c_str());
             }
         }
         scenes_[i] = found->second;
@@ -106,7 +95,8 @@ void SimDriver::loadSettings(const std::string& systemPath, Notices& notices) {
 int SimDriver::finalize() {
     if (deliveryId_.load() == std::this_thread::get_id()) {
         Notices notices;
-        notices.debug("finalize called from a simcam callback; refused (call it from a host thread)");
+        notices.debug(
+            "finalize called from a simcam callback; refused (call it from a host thread)");
         send(notices);
         return 0;
     }
@@ -163,7 +153,9 @@ int SimDriver::cameraCount() {
     return initialized_ ? static_cast<int>(settings_.cameras.size()) : 0;
 }
 
-const char** SimDriver::cameraNames() { return nameList_.data(); }
+const char** SimDriver::cameraNames() {
+    return nameList_.data();
+}
 
 SimPort* SimDriver::findPort(int grabber, int port) {
     if (grabber != 0 || port < 0 || port >= static_cast<int>(ports_.size())) {
@@ -191,8 +183,9 @@ int SimDriver::openPort(int grabber, int port, const char* cameraName, int* size
         } else if (cameraName == nullptr || size == nullptr) {
             notices.debug("openCVLPort: port %d: no camera name or size given", port);
         } else if (grabber != 0 || port < 0 || port >= portCount) {
-            notices.debug("openCVLPort: grabber %d port %d does not exist (grabber 0, ports 0 to %d)",
-                          grabber, port, portCount - 1);
+            notices.debug(
+                "openCVLPort: grabber %d port %d does not exist (grabber 0, ports 0 to %d)",
+                grabber, port, portCount - 1);
         } else if (named < 0) {
             notices.debug("openCVLPort: port %d: no camera is named %s", port, cameraName);
         } else if (ports_[static_cast<std::size_t>(port)] != nullptr) {
@@ -249,9 +242,11 @@ void SimDriver::closePort(int grabber, int port) {
 void SimDriver::startExposure(SimPort& port, Notices& notices) {
     int extraMs = 0;
     if (port.settings.randomDelay > 0) {
-        extraMs = static_cast<int>(port.random() % (static_cast<uint32_t>(port.settings.randomDelay) + 1));
-        notices.command(port.cmdCallback, 0, port.port, "port %d: image %u delayed by %d ms (RandomDelay %d)",
-                        port.port, port.frame, extraMs, port.settings.randomDelay);
+        extraMs = static_cast<int>(port.random() %
+                                   (static_cast<uint32_t>(port.settings.randomDelay) + 1));
+        notices.command(port.cmdCallback, 0, port.port,
+                        "port %d: image %u delayed by %d ms (RandomDelay %d)", port.port,
+                        port.frame, extraMs, port.settings.randomDelay);
     }
     port.due = Clock::now() + std::chrono::microseconds(port.settings.exposureTime) +
                std::chrono::milliseconds(extraMs);
@@ -268,8 +263,9 @@ int SimDriver::grab(int grabber, int port) {
         } else if (slot->settings.refuseGrabAfter > 0 &&
                    slot->grabs >= static_cast<uint32_t>(slot->settings.refuseGrabAfter)) {
             ++slot->refusals;
-            notices.fault(slot->cmdCallback, 0, port, "port %d: grab refused after %u grabs (RefuseGrabAfter %d)",
-                          port, slot->grabs, slot->settings.refuseGrabAfter);
+            notices.fault(slot->cmdCallback, 0, port,
+                          "port %d: grab refused after %u grabs (RefuseGrabAfter %d)", port,
+                          slot->grabs, slot->settings.refuseGrabAfter);
         } else if (slot->pending > kMaxPendingGrabs) {
             ++slot->refusals;
             notices.debug("doCVLGrab: port %d: grab refused, %d grabs are waiting already", port,
@@ -303,7 +299,8 @@ int SimDriver::grabRow(int grabber, int port, void* buffer, int row, int firstCo
         lastColumn >= image.width) {
         return 0;
     }
-    std::memcpy(buffer, image.row(row) + static_cast<std::size_t>(firstColumn) * image.bytesPerPixel,
+    std::memcpy(buffer,
+                image.row(row) + static_cast<std::size_t>(firstColumn) * image.bytesPerPixel,
                 static_cast<std::size_t>(lastColumn - firstColumn + 1) * image.bytesPerPixel);
     return 1;
 }
@@ -381,14 +378,15 @@ int SimDriver::setProperty(int grabber, int port, const char* name, int value) {
 
 int SimDriver::execCmd(int grabber, int port, const char* command, const char* /*arguments*/,
                        char* result, int resultSize) {
-    const std::size_t size = result != nullptr && resultSize > 0 ? static_cast<std::size_t>(resultSize) : 0;
+    const std::size_t size =
+        result != nullptr && resultSize > 0 ? static_cast<std::size_t>(resultSize) : 0;
     std::lock_guard lock(mutex_);
     SimPort* slot = findPort(grabber, port);
     if (slot == nullptr || command == nullptr) {
         platform::copyText(result, size, "port not open");
         return 0;
     }
-    if (equalsNoCase(command, "status")) {
+    if (equalsIgnoringCase(command, "status")) {
         platform::formatText(result, size,
                              "images=%u drops=%u stalls=%u refusals=%u grabs=%u pending=%d "
                              "frame=%u stalled=%d",
@@ -396,7 +394,7 @@ int SimDriver::execCmd(int grabber, int port, const char* command, const char* /
                              slot->pending, slot->frame, slot->stalled ? 1 : 0);
         return 1;
     }
-    if (equalsNoCase(command, "reset")) {
+    if (equalsIgnoringCase(command, "reset")) {
         slot->images = slot->drops = slot->stalls = slot->refusals = slot->grabs = 0;
         slot->frame = 0;
         slot->pending = 0;
@@ -405,7 +403,7 @@ int SimDriver::execCmd(int grabber, int port, const char* command, const char* /
         platform::copyText(result, size, "reset");
         return 1;
     }
-    if (equalsNoCase(command, "help")) {
+    if (equalsIgnoringCase(command, "help")) {
         platform::copyText(result, size,
                            "status: counters of the port; reset: counters, frame number and stall "
                            "back to 0");
@@ -457,8 +455,9 @@ void SimDriver::deliveryLoop() {
             port.stalled = true;
             port.pending = 0;
             ++port.stalls;
-            notices.fault(port.cmdCallback, 0, port.port, "port %d: stalled after %u images (StallAfter %d)",
-                          port.port, port.images, port.settings.stallAfter);
+            notices.fault(port.cmdCallback, 0, port.port,
+                          "port %d: stalled after %u images (StallAfter %d)", port.port,
+                          port.images, port.settings.stallAfter);
             announce(next, notices, nullptr);
             continue;
         }
@@ -470,8 +469,9 @@ void SimDriver::deliveryLoop() {
         if (port.settings.dropEvery > 0 &&
             (frame + 1) % static_cast<uint32_t>(port.settings.dropEvery) == 0) {
             ++port.drops;
-            notices.fault(port.cmdCallback, 0, port.port, "port %d: image %u dropped (DropEvery %d)",
-                          port.port, frame, port.settings.dropEvery);
+            notices.fault(port.cmdCallback, 0, port.port,
+                          "port %d: image %u dropped (DropEvery %d)", port.port, frame,
+                          port.settings.dropEvery);
             announce(next, notices, nullptr);
             continue;
         }

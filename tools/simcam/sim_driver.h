@@ -82,7 +82,7 @@ private:
     std::string systemPath_ QUILTRA_GUARDED_BY(mutex_);
     SimSettings settings_ QUILTRA_GUARDED_BY(mutex_);
     std::vector<std::shared_ptr<const Scene>> scenes_ QUILTRA_GUARDED_BY(mutex_);  // per camera
-    std::vector<std::shared_ptr<SimPort>> ports_ QUILTRA_GUARDED_BY(mutex_);  // index: port
+    std::vector<std::shared_ptr<SimPort>> ports_ QUILTRA_GUARDED_BY(mutex_);       // index: port
     bool stopping_ QUILTRA_GUARDED_BY(mutex_) = false;
     // The port whose callbacks the delivery thread is running now, or null.
     const SimPort* inCallback_ QUILTRA_GUARDED_BY(mutex_) = nullptr;

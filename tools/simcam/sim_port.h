@@ -47,7 +47,8 @@ struct SimPort {
     SimImage back;   // the image being rendered (delivery thread only)
 
     void reseed() {
-        std::seed_seq seed{static_cast<uint32_t>(settings.randomSeed), static_cast<uint32_t>(camera)};
+        std::seed_seq seed{static_cast<uint32_t>(settings.randomSeed),
+                           static_cast<uint32_t>(camera)};
         random.seed(seed);
     }
 };

@@ -16,16 +16,6 @@ namespace {
 constexpr const char* kMainSection = "Simcam";
 constexpr int kValueSize = 1024;
 
-bool equalsNoCase(const char* a, const char* b) {
-    for (; *a != '\0' && *b != '\0'; ++a, ++b) {
-        if (std::tolower(static_cast<unsigned char>(*a)) !=
-            std::tolower(static_cast<unsigned char>(*b))) {
-            return false;
-        }
-    }
-    return *a == *b;
-}
-
 // A whole decimal integer, blanks around it allowed; nothing else.
 bool parseWholeInt(const char* text, int& value) {
     const char* begin = text;
@@ -60,7 +50,8 @@ void writeDefaults(const std::string& file, Notices& notices) {
                                                       camera.scene.c_str(), file.c_str());
         for (const IntSetting& setting : intSettings()) {
             char value[16];
-            platform::formatText(value, sizeof value, "%d", camera.*setting.field / setting.fileScale);
+            platform::formatText(value, sizeof value, "%d",
+                                 camera.*setting.field / setting.fileScale);
             written = written && platform::writePrivateProfileString(section.c_str(), setting.key,
                                                                      value, file.c_str());
         }
@@ -127,6 +118,16 @@ CameraSettings readCamera(const std::string& file, int number, Notices& notices)
 
 }  // namespace
 
+bool equalsIgnoringCase(const char* a, const char* b) {
+    for (; *a != '\0' && *b != '\0'; ++a, ++b) {
+        if (std::tolower(static_cast<unsigned char>(*a)) !=
+            std::tolower(static_cast<unsigned char>(*b))) {
+            return false;
+        }
+    }
+    return *a == *b;
+}
+
 const std::vector<IntSetting>& intSettings() {
     static const std::vector<IntSetting> settings = {
         {"PixelSize", "PixelSize", 8, 24, 1, &CameraSettings::pixelSize},
@@ -151,7 +152,7 @@ const IntSetting* findIntSetting(const char* name) {
         return nullptr;
     }
     for (const IntSetting& setting : intSettings()) {
-        if (equalsNoCase(setting.property, name)) {
+        if (equalsIgnoringCase(setting.property, name)) {
             return &setting;
         }
     }

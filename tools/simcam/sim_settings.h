@@ -46,6 +46,9 @@ struct IntSetting {
     int CameraSettings::*field;
 };
 
+// True when a and b are equal without regard to ASCII case (names, keys, commands).
+bool equalsIgnoringCase(const char* a, const char* b);
+
 // Every integer setting, in the order of the file.
 const std::vector<IntSetting>& intSettings();
 // The integer setting whose property name equals name without regard to ASCII case.

@@ -60,7 +60,8 @@ QUILTRA_DRIVER_API const char** QUILTRA_CALL getCVLCameraConfigNames(void) {
 
 QUILTRA_DRIVER_API int QUILTRA_CALL openCVLPort(int grabber, int port, const char* cameraName,
                                                 int* size) {
-    return guarded([&] { return SimDriver::instance().openPort(grabber, port, cameraName, size); }, 0);
+    return guarded([&] { return SimDriver::instance().openPort(grabber, port, cameraName, size); },
+                   0);
 }
 
 QUILTRA_DRIVER_API void QUILTRA_CALL closeCVLPort(int grabber, int port) {
@@ -80,39 +81,50 @@ QUILTRA_DRIVER_API int QUILTRA_CALL getCVLGrabRow(int grabber, int port, void* b
                                                   int firstColumn, int lastColumn) {
     return guarded(
         [&] {
-            return SimDriver::instance().grabRow(grabber, port, buffer, row, firstColumn, lastColumn);
+            return SimDriver::instance().grabRow(grabber, port, buffer, row, firstColumn,
+                                                 lastColumn);
         },
         0);
 }
 
 QUILTRA_DRIVER_API int QUILTRA_CALL setCompleteCallback(int grabber, int port,
                                                         CompleteCallback callback) {
-    return guarded([&] { return SimDriver::instance().setCompleteCallback(grabber, port, callback); }, 0);
+    return guarded(
+        [&] { return SimDriver::instance().setCompleteCallback(grabber, port, callback); }, 0);
 }
 
 QUILTRA_DRIVER_API int QUILTRA_CALL getPropertyRange(int grabber, int port, const char* name,
                                                      int* minValue, int* maxValue) {
     return guarded(
-        [&] { return SimDriver::instance().propertyRange(grabber, port, name, minValue, maxValue); }, 0);
+        [&] {
+            return SimDriver::instance().propertyRange(grabber, port, name, minValue, maxValue);
+        },
+        0);
 }
 
-QUILTRA_DRIVER_API int QUILTRA_CALL getProperty(int grabber, int port, const char* name, int* value) {
-    return guarded([&] { return SimDriver::instance().getProperty(grabber, port, name, value); }, 0);
+QUILTRA_DRIVER_API int QUILTRA_CALL getProperty(int grabber, int port, const char* name,
+                                                int* value) {
+    return guarded([&] { return SimDriver::instance().getProperty(grabber, port, name, value); },
+                   0);
 }
 
-QUILTRA_DRIVER_API int QUILTRA_CALL setProperty(int grabber, int port, const char* name, int value) {
-    return guarded([&] { return SimDriver::instance().setProperty(grabber, port, name, value); }, 0);
+QUILTRA_DRIVER_API int QUILTRA_CALL setProperty(int grabber, int port, const char* name,
+                                                int value) {
+    return guarded([&] { return SimDriver::instance().setProperty(grabber, port, name, value); },
+                   0);
 }
 
 QUILTRA_DRIVER_API int QUILTRA_CALL setCmdCallback(int grabber, int port, CmdCallback callback) {
-    return guarded([&] { return SimDriver::instance().setCmdCallback(grabber, port, callback); }, 0);
+    return guarded([&] { return SimDriver::instance().setCmdCallback(grabber, port, callback); },
+                   0);
 }
 
 QUILTRA_DRIVER_API int QUILTRA_CALL execCmd(int grabber, int port, const char* command,
                                             const char* arguments, char* result, int resultSize) {
     return guarded(
         [&] {
-            return SimDriver::instance().execCmd(grabber, port, command, arguments, result, resultSize);
+            return SimDriver::instance().execCmd(grabber, port, command, arguments, result,
+                                                 resultSize);
         },
         0);
 }

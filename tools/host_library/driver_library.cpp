@@ -8,7 +8,7 @@
 
 #include "platform/file_path.h"
 
-namespace quiltra::grab {
+namespace quiltra::tools {
 
 namespace {
 
@@ -41,7 +41,8 @@ DriverLibrary::DriverLibrary(const std::string& path) {
     }
     library_ = platform::DynamicLibrary::load(path.c_str());
     if (!library_.loaded()) {
-        error_ = "library " + path + " could not be loaded (not a loadable library for this "
+        error_ = "library " + path +
+                 " could not be loaded (not a loadable library for this "
                  "system, or one it needs is missing)";
         return;
     }
@@ -63,6 +64,8 @@ DriverLibrary::DriverLibrary(const std::string& path) {
     lookUp(library_, "setProperty", e.setProperty, missing);
     lookUp(library_, "setCmdCallback", e.setCmdCallback, missing);
     lookUp(library_, "execCmd", e.execCmd, missing);
+    e.setDebugMsgProc = library_.function<SetDebugMsgProcFn>("setDebugMsgProc");
+    e.setSystemPath = library_.function<SetSystemPathFn>("setSystemPath");
     if (!missing.empty()) {
         error_ = "library " + path + " is not a camera driver: it lacks " + missing;
         library_.close();
@@ -77,4 +80,4 @@ std::string defaultLibraryPath() {
 #endif
 }
 
-}  // namespace quiltra::grab
+}  // namespace quiltra::tools

@@ -1,5 +1,5 @@
 // A camera driver library loaded as a host application loads one: by file name, with its
-// sixteen entry points looked up by name.
+// sixteen entry points looked up by name. Shared by quiltra-grab and the tests of the tools.
 #pragma once
 
 #include <quiltra/camera_driver.h>
@@ -8,7 +8,7 @@
 
 #include "platform/dynamic_library.h"
 
-namespace quiltra::grab {
+namespace quiltra::tools {
 
 struct DriverEntryPoints {
     InitializeFn initialize = nullptr;
@@ -27,6 +27,9 @@ struct DriverEntryPoints {
     SetPropertyFn setProperty = nullptr;
     SetCmdCallbackFn setCmdCallback = nullptr;
     ExecCmdFn execCmd = nullptr;
+    // Extras of an underlying driver; null when the library does not export them.
+    SetDebugMsgProcFn setDebugMsgProc = nullptr;
+    SetSystemPathFn setSystemPath = nullptr;
 };
 
 class DriverLibrary {
@@ -48,4 +51,4 @@ private:
 // The Quiltra library beside the running program (libquiltra.so or quiltra.dll).
 std::string defaultLibraryPath();
 
-}  // namespace quiltra::grab
+}  // namespace quiltra::tools
