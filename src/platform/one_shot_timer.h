@@ -21,12 +21,14 @@ uint32_t setOneShotTimer(uint32_t delayMs, TimerCallback callback, uintptr_t con
 bool killTimer(uint32_t timerId);
 
 // Cancels every pending timer and stops the timer thread, waiting for a running callback.
-// Must not be called from a timer callback. The service restarts on the next
-// setOneShotTimer.
+// From a timer callback it only cancels (it cannot wait for itself). The service restarts
+// on the next setOneShotTimer. Unloading the library without it ends the thread too.
 void stopTimerService();
 
-// Test support off Windows: while manual time is on, the timer thread follows a clock that
-// only advanceManualTime moves, starting from 0 ms.
+// Test support off Windows (on Windows both do nothing: the real multimedia timer runs):
+// while manual time is on, the timer thread follows a clock that only advanceManualTime
+// moves, starting from 0 ms. Switching the clock cancels the pending timers; a timer armed
+// with delay 0 is due at once.
 void useManualTime(bool on);
 // Moves the manual clock forward and fires every timer due by then, in deadline order,
 // before returning.

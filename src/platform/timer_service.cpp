@@ -1,0 +1,159 @@
+#include "platform/timer_service.h"
+
+#include "platform/thread_name.h"
+
+namespace quiltra::platform {
+
+TimerService::TimerService() = default;
+
+TimerService::~TimerService() {
+    stop();
+}
+
+uint64_t TimerService::nowMs() const {
+    if (manual_) {
+        return manualNowMs_;
+    }
+    return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                     std::chrono::steady_clock::now() - epoch_)
+                                     .count());
+}
+
+bool TimerService::onTimerThread() const {
+    return threadId_ == std::this_thread::get_id();
+}
+
+void TimerService::startThread() {
+    thread_ = std::thread([this] { run(); });
+    threadId_ = thread_.get_id();
+}
+
+uint32_t TimerService::set(uint32_t delayMs, TimerCallback callback, uintptr_t context) {
+    if (callback == nullptr) {
+        return 0;
+    }
+    std::lock_guard lock(mutex_);
+    // Ids count up and skip 0 and any id still pending, so one is reused only after 2^32
+    // further timers.
+    do {
+        ++lastId_;
+    } while (lastId_ == 0 || byId_.count(lastId_) != 0);
+    const Due due{nowMs() + delayMs, sequence_++};
+    pending_.emplace(due, Timer{lastId_, callback, context});
+    byId_.emplace(lastId_, due);
+    if (!thread_.joinable() && !stopping_) {
+        startThread();  // stop() starts it again itself when timers came in meanwhile
+    }
+    if (pending_.begin()->first.sequence == due.sequence) {
+        wake_.notify_one();  // the new timer is the first one: the thread waits too long
+    }
+    return lastId_;
+}
+
+bool TimerService::kill(uint32_t timerId) {
+    std::lock_guard lock(mutex_);
+    const auto found = byId_.find(timerId);
+    if (found == byId_.end()) {
+        return false;
+    }
+    pending_.erase(found->second);
+    byId_.erase(found);
+    return true;
+}
+
+void TimerService::stop() {
+    std::thread thread;
+    {
+        std::lock_guard lock(mutex_);
+        pending_.clear();
+        byId_.clear();
+        if (onTimerThread()) {
+            return;  // from a callback: cancelled, but the thread cannot join itself
+        }
+        stopping_ = true;
+        thread = std::move(thread_);
+        wake_.notify_all();
+    }
+    if (thread.joinable()) {
+        thread.join();
+    }
+    std::lock_guard lock(mutex_);
+    stopping_ = false;
+    threadId_ = {};
+    settled_.notify_all();
+    if (!pending_.empty()) {
+        startThread();  // timers armed while the old thread was ending
+    }
+}
+
+void TimerService::useManualTime(bool on) {
+    std::lock_guard lock(mutex_);
+    pending_.clear();
+    byId_.clear();
+    manual_ = on;
+    manualNowMs_ = 0;
+    manualTargetMs_ = 0;
+    wake_.notify_all();
+}
+
+bool TimerService::manualTimeSettled() const {
+    return !thread_.joinable() ||
+           (runningId_ == 0 &&
+            (pending_.empty() || pending_.begin()->first.deadlineMs > manualTargetMs_));
+}
+
+void TimerService::advanceManualTime(uint32_t ms) {
+    std::unique_lock lock(mutex_);
+    if (!manual_) {
+        return;
+    }
+    manualTargetMs_ += ms;
+    if (onTimerThread()) {
+        return;
+    }
+    wake_.notify_all();
+    settled_.wait(lock, [this]() QUILTRA_REQUIRES(mutex_) { return manualTimeSettled(); });
+    if (manual_) {
+        manualNowMs_ = manualTargetMs_;
+    }
+}
+
+void TimerService::run() {
+    setCurrentThreadName("quiltra-timer");
+    std::unique_lock lock(mutex_);
+    while (!stopping_) {
+        if (pending_.empty()) {
+            settled_.notify_all();
+            wake_.wait(lock);
+            continue;
+        }
+        const auto first = pending_.begin();
+        const uint64_t deadline = first->first.deadlineMs;
+        if (manual_) {
+            if (deadline > manualTargetMs_) {
+                settled_.notify_all();
+                wake_.wait(lock);
+                continue;
+            }
+            if (deadline > manualNowMs_) {
+                manualNowMs_ = deadline;  // the clock stands at the deadline being served
+            }
+        } else if (deadline > nowMs()) {
+            wake_.wait_until(lock, epoch_ + std::chrono::milliseconds(deadline));
+            continue;
+        }
+        const Timer timer = first->second;
+        byId_.erase(timer.id);
+        pending_.erase(first);
+        runningId_ = timer.id;
+        // The callback runs without the lock, so it may arm and kill timers, and kill()
+        // never waits for it.
+        lock.unlock();
+        timer.callback(timer.id, timer.context);
+        lock.lock();
+        runningId_ = 0;
+        settled_.notify_all();
+    }
+}
+
+}  // namespace quiltra::platform
