@@ -1,5 +1,4 @@
-#include <new>
-
+#include "platform/no_destructor.h"
 #include "platform/one_shot_timer.h"
 #include "platform/timer_service.h"
 
@@ -12,17 +11,8 @@ namespace {
 // outlive the library's code: StopAtUnload ends it when the library is unloaded (or the
 // process exits) without stopTimerService, waiting for a callback that is running. A
 // joinable std::thread is therefore never destroyed (which would terminate the process).
-class ServiceStorage {
-public:
-    ServiceStorage() { new (storage_) TimerService(); }
-    TimerService& get() { return *std::launder(reinterpret_cast<TimerService*>(storage_)); }
-
-private:
-    alignas(TimerService) unsigned char storage_[sizeof(TimerService)];
-};
-
 TimerService& service() {
-    static ServiceStorage storage;  // trivially destructible: no exit-time destructor
+    static NoDestructor<TimerService> storage;
     return storage.get();
 }
 

@@ -4,10 +4,10 @@
 
 #include <condition_variable>
 #include <mutex>
-#include <new>
 #include <thread>
 #include <unordered_map>
 
+#include "platform/no_destructor.h"
 #include "platform/one_shot_timer.h"
 
 namespace quiltra::platform {
@@ -31,17 +31,8 @@ struct Registry {
     DWORD runningThread = 0;  // the thread of a running callback (winmm uses one)
 };
 
-class RegistryStorage {
-public:
-    RegistryStorage() { new (storage_) Registry(); }
-    Registry& get() { return *std::launder(reinterpret_cast<Registry*>(storage_)); }
-
-private:
-    alignas(Registry) unsigned char storage_[sizeof(Registry)];
-};
-
 Registry& registry() {
-    static RegistryStorage storage;  // trivially destructible: no exit-time destructor
+    static NoDestructor<Registry> storage;
     return storage.get();
 }
 
