@@ -96,6 +96,8 @@ TEST_F(QuiltraGrab, SavesEveryImageOfEveryCameraAsPngWithPortAndIndexInItsName) 
     ASSERT_EQ(run.exitCode, 0) << run.output;
     EXPECT_NE(run.output.find("summary: 9 images saved"), std::string::npos) << run.output;
     EXPECT_NE(run.output.find("0 time-outs, 0 failures"), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("status of port 1 (Middle): images=3 drops=0"), std::string::npos)
+        << "the driver's status of each port\n" << run.output;
     struct Expected {
         const char* prefix;
         int camera;

@@ -102,6 +102,8 @@ TEST_F(Simcam, EditedSettingsFileIsReadAtTheNextInitialize) {
 
 TEST_F(Simcam, SetSystemPathAloneLoadsTheSettings) {
     writeSettings({kSmallCamera});
+    ASSERT_NE(sim_.setDebugMsgProc, nullptr);
+    ASSERT_NE(sim_.setSystemPath, nullptr);
     sim_.setDebugMsgProc(&SimcamRecorder::debugProc);
     sim_.setSystemPath(dir_.str().c_str());
     EXPECT_EQ(sim_.getCVLNoOfSupportedCameras(), 1);

@@ -311,6 +311,15 @@ int GrabSession::grabAll() {
             late += port.late;
         }
     }
+    // The driver's own view of each port, when it answers a "status" command.
+    for (const OpenPort& port : ports_) {
+        char status[128] = "";
+        if (!options_.quiet &&
+            driver.execCmd(0, port.port, "status", "", status, sizeof status) == 1) {
+            console_.out(
+                format("status of port %d (%s): %s", port.port, port.name.c_str(), status));
+        }
+    }
     std::string where = images > 0 ? " in " + options_.outDir : "";
     console_.out(format(
         "summary: %d images saved%s from %d ports in %.2f s (%.1f images/s), "
