@@ -97,7 +97,8 @@ TEST_F(QuiltraGrab, SavesEveryImageOfEveryCameraAsPngWithPortAndIndexInItsName) 
     EXPECT_NE(run.output.find("summary: 9 images saved"), std::string::npos) << run.output;
     EXPECT_NE(run.output.find("0 time-outs, 0 failures"), std::string::npos) << run.output;
     EXPECT_NE(run.output.find("status of port 1 (Middle): images=3 drops=0"), std::string::npos)
-        << "the driver's status of each port\n" << run.output;
+        << "the driver's status of each port\n"
+        << run.output;
     struct Expected {
         const char* prefix;
         int camera;
@@ -126,6 +127,16 @@ TEST_F(QuiltraGrab, OpensOnlyTheRequestedCamerasOnTheirPorts) {
     EXPECT_EQ(run.output.find("opened"), std::string::npos) << "--quiet lists nothing";
     EXPECT_TRUE(std::filesystem::exists(std::filesystem::path(out()) / "Right_port1_0001.png"));
     EXPECT_FALSE(std::filesystem::exists(std::filesystem::path(out()) / "Left_port0_0000.png"));
+}
+
+TEST_F(QuiltraGrab, ImageTakesTheSizeThePortReportsWhenItChangedAfterOpening) {
+    const RunResult run =
+        runGrab(simcamArguments() + " --camera Left@0 --set 0:Width=128 --verify");
+    ASSERT_EQ(run.exitCode, 0) << run.output;
+    const auto image = readPng(std::filesystem::path(out()) / "Left_port0_0000.png");
+    ASSERT_TRUE(image.has_value());
+    EXPECT_EQ(image->width, 128);
+    EXPECT_EQ(image->stamp(), (simcam::FrameStamp{1, 0}));
 }
 
 TEST_F(QuiltraGrab, ListsTheCamerasAndStops) {

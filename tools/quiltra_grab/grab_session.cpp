@@ -353,7 +353,7 @@ bool GrabSession::saveImages() {
         if (options_.verify && !verifyImage(port, image)) {
             ok = false;
         }
-        if (!writePngFile(path, port.width, port.height, port.bytesPerPixel, image.pixels)) {
+        if (!writePngFile(path, image.width, image.height, port.bytesPerPixel, image.pixels)) {
             fail(kExitImage, "cannot write " + path);
             ok = false;
             continue;
@@ -374,8 +374,8 @@ bool GrabSession::verifyImage(OpenPort& port, const Image& image) {
         return true;  // a final image holds several cameras' stamps; checked per camera only
     }
     const auto stamp = simcam::readFrameStamp(
-        image.pixels.data(), port.width, port.height,
-        static_cast<std::ptrdiff_t>(port.width) * port.bytesPerPixel, port.bytesPerPixel);
+        image.pixels.data(), image.width, image.height,
+        static_cast<std::ptrdiff_t>(image.width) * port.bytesPerPixel, port.bytesPerPixel);
     if (!stamp) {
         fail(kExitImage, format("port %d image %d: no frame stamp in the top-left corner (only "
                                 "simulated cameras with Stamp=1 carry one)",
@@ -459,11 +459,22 @@ void GrabSession::complete(int grabber, int port) {
         height = open->height;
         bytesPerPixel = open->bytesPerPixel;
     }
+    // The size may have changed since the port was opened (a scanner's "ScanCount", a
+    // camera's "Width"): a port that reports its size is read with that.
+    const tools::DriverEntryPoints& driver = library_->entries();
+    int reported = 0;
+    if (driver.getProperty(grabber, port, "Width", &reported) == 1 && reported > 0) {
+        width = reported;
+    }
+    if (driver.getProperty(grabber, port, "Height", &reported) == 1 && reported > 0) {
+        height = reported;
+    }
     const std::size_t rowBytes = static_cast<std::size_t>(width) * bytesPerPixel;
     Image image;
     image.portIndex = index;
+    image.width = width;
+    image.height = height;
     image.pixels.resize(rowBytes * static_cast<std::size_t>(height));
-    const tools::DriverEntryPoints& driver = library_->entries();
     for (int row = 0; row < height; ++row) {
         const int result = driver.getCVLGrabRow(grabber, port, image.pixels.data() + rowBytes * row,
                                                 row, 0, width - 1);

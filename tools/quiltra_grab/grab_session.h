@@ -55,6 +55,8 @@ private:
     struct Image {
         std::size_t portIndex = 0;
         int index = 0;
+        int width = 0;
+        int height = 0;
         std::vector<uint8_t> pixels;
     };
 
