@@ -6,6 +6,7 @@
 #include <quiltra/camera_driver.h>
 
 #include <atomic>
+#include <cstdarg>
 #include <string>
 
 #include "platform/dynamic_library.h"
@@ -84,6 +85,10 @@ public:
     static constexpr int kMessageSize = 1024;
 
 private:
+    // Formats the message into a buffer of kMessageSize, sends it to the debugger output
+    // when asked, then to the host's debug procedure when there is one.
+    void send(bool toDebugger, const char* format, va_list args) const;
+
     std::string driverFile_;
     std::string systemPath_;
     DebugMsgProc debugMsgProc_;

@@ -1,0 +1,329 @@
+#include "host/driver_host.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <mutex>
+#include <new>
+
+#include "config/first_start.h"
+#include "platform/file_path.h"
+#include "platform/fixed_text.h"
+#include "platform/one_shot_timer.h"
+#include "platform/private_profile.h"
+
+namespace quiltra {
+
+namespace {
+
+// Buffers of initialize: the configuration file path and the driver file name.
+constexpr int kConfigPathSize = 2048;
+constexpr int kDriverFileSize = 2048;
+
+// The completion callback Quiltra hands the driver for every real camera port it opens.
+// Called on the driver's own threads; nothing may leave it as an exception.
+void QUILTRA_CALL driverCompleteHook(int grabber, int port) {
+    try {
+        DriverHost::instance().onImageComplete(grabber, port);
+    } catch (...) {
+        // A failure here loses this one image; the driver's thread goes on.
+    }
+}
+
+// A slot reserved for an open, emptied again unless the open commits it.
+class PortReservation {
+public:
+    PortReservation(PortTable& ports, platform::RecursiveLock& lock, int port)
+        : ports_(ports), lock_(lock), port_(port) {}
+    PortReservation(const PortReservation&) = delete;
+    PortReservation& operator=(const PortReservation&) = delete;
+    ~PortReservation() {
+        if (!committed_) {
+            std::lock_guard<platform::RecursiveLock> guard(lock_);
+            ports_.release(port_);
+        }
+    }
+    void commit() { committed_ = true; }
+
+private:
+    PortTable& ports_;
+    platform::RecursiveLock& lock_;
+    int port_;
+    bool committed_ = false;
+};
+
+// Calls a driver entry that answers 1 on success; any other answer gets one more call with
+// the same arguments, whose answer counts.
+template <typename Fn, typename... Args>
+int callWithRetry(Fn entry, Args... args) {
+    int result = entry(args...);
+    if (result != 1) {
+        result = entry(args...);
+    }
+    return result;
+}
+
+}  // namespace
+
+union DriverHost::Storage {
+    Storage() : host() {}
+    ~Storage() {}
+    DriverHost host;
+};
+
+DriverHost& DriverHost::instance() {
+    static Storage storage;
+    return storage.host;
+}
+
+int DriverHost::initialize(const char* systemPath, DebugMsgProc debugMsgProc) {
+    if (DriverBinding* existing = binding()) {
+        return existing->loaded() ? 1 : 0;
+    }
+    std::lock_guard<platform::RecursiveLock> lock(driverLock_);
+    if (binding_ != nullptr) {  // another thread's initialize came first
+        return binding_->loaded() ? 1 : 0;
+    }
+    if (systemPath == nullptr) {
+        return 0;
+    }
+    ports_.clear();
+
+    char configFile[kConfigPathSize];
+    platform::formatText(configFile, sizeof configFile, "%s%c%s", systemPath,
+                         platform::kPathSeparator, kConfigFileName);
+    char driverFile[kDriverFileSize];
+    platform::getPrivateProfileString("Config", "CameraDriver", "", driverFile, sizeof driverFile,
+                                      configFile);
+
+    // The driver is loaded before the file is looked for, so the start that creates the
+    // file runs without a driver.
+    auto binding = std::make_unique<DriverBinding>(driverFile, systemPath, debugMsgProc);
+    if (!platform::fileExists(configFile)) {
+        writeFirstStartContent(configFile);
+    }
+    binding->setVerbose(platform::getPrivateProfileInt("Config", "Verbose", 0, configFile));
+
+    binding_ = std::move(binding);
+    current_.store(binding_.get(), std::memory_order_release);
+    return binding_->loaded() ? 1 : 0;
+}
+
+int DriverHost::finalize() {
+    if (binding() == nullptr) {
+        return 1;
+    }
+    // Ports still open are closed first: scanner ports (none exist before scanners are
+    // built), then real camera ports through the driver, each with the grabber it was
+    // opened with.
+    for (int port = 0; port < PortTable::kSize; ++port) {
+        if (std::optional<CameraPortView> view = ports_.camera(port)) {
+            closeCameraPort(view->grabber, port);
+        }
+    }
+    // Then the library's own threads, which may still refer to ports or the binding.
+    platform::stopTimerService();
+
+    std::unique_ptr<DriverBinding> detached;
+    {
+        std::lock_guard<platform::RecursiveLock> lock(driverLock_);
+        detached = std::move(binding_);
+        current_.store(nullptr, std::memory_order_release);
+    }
+    // The driver's finalize and the unloading run without the DriverLock: a driver that
+    // joins its delivery thread there may have that thread waiting for the lock in the hook.
+    detached.reset();
+    return 1;
+}
+
+int DriverHost::configureCamera(void* ownerWindow, const char* cameraName) {
+    if (cameraName == nullptr) {
+        return 0;
+    }
+    // The scanner side answers first for the name of an open scanner; none is open before
+    // scanners are built.
+    DriverBinding* driver = binding();
+    if (driver == nullptr || driver->entries().configureCamera == nullptr) {
+        return 0;
+    }
+    return driver->entries().configureCamera(ownerWindow, cameraName);
+}
+
+int DriverHost::getCVLMaxNoOfPorts(int grabber) {
+    constexpr std::int64_t kScannerPorts = static_cast<std::int64_t>(kScannerNames.size());
+    DriverBinding* driver = binding();
+    if (driver == nullptr || driver->entries().getCVLMaxNoOfPorts == nullptr) {
+        return static_cast<int>(kScannerPorts);
+    }
+    // At most the PortTable's size: ports beyond it cannot be opened.
+    std::int64_t ports = driver->entries().getCVLMaxNoOfPorts(grabber) + kScannerPorts;
+    return static_cast<int>(std::min<std::int64_t>(ports, PortTable::kSize));
+}
+
+int DriverHost::getCVLNoOfSupportedCameras() {
+    DriverBinding* driver = binding();
+    return CameraNameList::supportedCameras(
+        CameraNameList::fetchDriverNames(driver != nullptr ? &driver->entries() : nullptr));
+}
+
+const char** DriverHost::getCVLCameraConfigNames() {
+    DriverBinding* driver = binding();
+    return names_.rebuild(
+        CameraNameList::fetchDriverNames(driver != nullptr ? &driver->entries() : nullptr));
+}
+
+int DriverHost::openCVLPort(int grabber, int port, const char* cameraName, int* size) {
+    DriverBinding* driver = binding();
+    if (driver == nullptr || !PortTable::inRange(port) || cameraName == nullptr ||
+        size == nullptr) {
+        return 0;
+    }
+    {
+        std::lock_guard<platform::RecursiveLock> lock(driverLock_);
+        if (!ports_.reserve(port)) {
+            return 0;  // open, or being opened or closed by another thread
+        }
+    }
+    PortReservation reservation(ports_, driverLock_, port);
+    if (isScannerName(cameraName)) {
+        if (openScannerPort(grabber, port, cameraName, size) != 1) {
+            return 0;
+        }
+        reservation.commit();
+        return 1;
+    }
+    int result = openCameraPort(*driver, grabber, port, cameraName, size);
+    if (result == 1) {
+        reservation.commit();
+    }
+    return result;
+}
+
+int DriverHost::openScannerPort(int /*grabber*/, int /*port*/, const char* /*name*/,
+                                int* /*size*/) {
+    return 0;
+}
+
+int DriverHost::openCameraPort(DriverBinding& binding, int grabber, int port, const char* name,
+                               int* size) {
+    const DriverEntries& driver = binding.entries();
+    if (driver.openCVLPort == nullptr) {
+        return 0;
+    }
+    int result = callWithRetry(driver.openCVLPort, grabber, port, name, size);
+    if (result != 1) {
+        return result;
+    }
+    // From here the driver holds the port open; when the hand-over of our hook fails it is
+    // closed again, since the host, told the open failed, will not close it.
+    result = driver.setCompleteCallback != nullptr
+                 ? callWithRetry(driver.setCompleteCallback, grabber, port, &driverCompleteHook)
+                 : 0;
+    if (result != 1) {
+        if (driver.closeCVLPort != nullptr) {
+            driver.closeCVLPort(grabber, port);
+        }
+        return result;
+    }
+    std::lock_guard<platform::RecursiveLock> lock(driverLock_);
+    ports_.fillCamera(port, &binding, grabber, size[0], size[1]);
+    // The reset check of the open scanners goes here once scanners are built: it compares
+    // the size just reported with that of every scanner camera on (grabber, port).
+    return 1;
+}
+
+void DriverHost::closeCVLPort(int grabber, int port) {
+    // A scanner port is closed by the scanner side once scanners are built.
+    closeCameraPort(grabber, port);
+}
+
+void DriverHost::closeCameraPort(int grabber, int port) {
+    std::optional<CameraPortView> view;
+    {
+        // Waits for a hook in progress; once the slot is busy no image of this port reaches
+        // the host's callback any more.
+        std::lock_guard<platform::RecursiveLock> lock(driverLock_);
+        view = ports_.beginClose(port);
+    }
+    if (!view) {
+        return;  // free, out of range, or opened or closed by another thread right now
+    }
+    if (CloseCVLPortFn closeEntry = view->binding->entries().closeCVLPort) {
+        closeEntry(grabber, port);
+    }
+    std::lock_guard<platform::RecursiveLock> lock(driverLock_);
+    ports_.release(port);
+}
+
+const DriverEntries* DriverHost::cameraEntries(int port) const {
+    std::optional<CameraPortView> view = ports_.camera(port);
+    return view ? &view->binding->entries() : nullptr;
+}
+
+template <typename Fn, typename... Args>
+int DriverHost::forward(Fn DriverEntries::*member, int grabber, int port, Args... args) const {
+    const DriverEntries* entries = cameraEntries(port);
+    if (entries == nullptr || entries->*member == nullptr) {
+        return 0;
+    }
+    return (entries->*member)(grabber, port, args...);
+}
+
+// The port-addressed calls on a real camera port go to the driver unchanged. A scanner
+// port's calls go to its scanner once scanners are built; a free port answers 0.
+
+int DriverHost::doCVLGrab(int grabber, int port) {
+    return forward(&DriverEntries::doCVLGrab, grabber, port);
+}
+
+int DriverHost::getCVLGrabRow(int grabber, int port, void* buffer, int row, int firstColumn,
+                              int lastColumn) {
+    return forward(&DriverEntries::getCVLGrabRow, grabber, port, buffer, row, firstColumn,
+                   lastColumn);
+}
+
+int DriverHost::setCompleteCallback(int /*grabber*/, int port, CompleteCallback callback) {
+    // Kept for the hook; the driver keeps calling the hook. An image being handed over right
+    // now may still reach the previous callback.
+    return ports_.setCompleteCallback(port, callback) ? 1 : 0;
+}
+
+int DriverHost::getPropertyRange(int grabber, int port, const char* name, int* minValue,
+                                 int* maxValue) {
+    return forward(&DriverEntries::getPropertyRange, grabber, port, name, minValue, maxValue);
+}
+
+int DriverHost::getProperty(int grabber, int port, const char* name, int* value) {
+    return forward(&DriverEntries::getProperty, grabber, port, name, value);
+}
+
+int DriverHost::setProperty(int grabber, int port, const char* name, int value) {
+    return forward(&DriverEntries::setProperty, grabber, port, name, value);
+}
+
+int DriverHost::setCmdCallback(int grabber, int port, CmdCallback callback) {
+    return forward(&DriverEntries::setCmdCallback, grabber, port, callback);
+}
+
+int DriverHost::execCmd(int grabber, int port, const char* command, const char* arguments,
+                        char* result, int resultSize) {
+    return forward(&DriverEntries::execCmd, grabber, port, command, arguments, result, resultSize);
+}
+
+void DriverHost::onImageComplete(int grabber, int port) {
+    std::lock_guard<platform::RecursiveLock> lock(driverLock_);
+    if (routeToScanners(grabber, port)) {
+        return;
+    }
+    // An image that no scanner camera uses goes to the host's callback of its port, with
+    // the grabber and port the driver reported. A port being opened or closed, or one the
+    // driver reports outside the table, has no callback.
+    if (CompleteCallback callback = ports_.completeCallback(port)) {
+        callback(grabber, port);
+    }
+}
+
+bool DriverHost::routeToScanners(int /*grabber*/, int /*port*/) {
+    return false;
+}
+
+}  // namespace quiltra
