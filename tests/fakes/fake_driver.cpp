@@ -8,7 +8,6 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
-#include <deque>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -36,25 +35,28 @@ public:
     void reset() override {
         stopDelivery();
         std::lock_guard<std::mutex> lock(mutex_);
-        names_.clear();
-        namePointers_.clear();
+        // Every buffer is given back, not only emptied: once a test unloads the library,
+        // nothing of it may stay allocated.
+        release(names_);
+        release(namePointers_);
         reportedCount_ = -1;
         nullList_ = false;
         portCount_ = 4;
-        openResults_.clear();
-        handOverResults_.clear();
-        imageSizes_.clear();
-        properties_.clear();
-        results_.clear();
-        execReply_.clear();
+        release(openResults_);
+        release(handOverResults_);
+        release(imageSizes_);
+        release(properties_);
+        release(results_);
+        release(execReply_);
         deliverOnGrab_ = false;
-        deliverInside_.clear();
+        release(deliverInside_);
         delivered_ = 0;
-        callbacks_.clear();
+        release(callbacks_);
         lastCallbackPort_ = -1;
         debugMsgProc_ = nullptr;
-        systemPath_.clear();
-        calls_.clear();
+        release(systemPath_);
+        release(calls_);
+        release(queue_);
     }
 
     void setCameraNames(const std::vector<std::string>& names, int reportedCount,
@@ -216,7 +218,11 @@ public:
 
     const char** cameraNames() {
         std::lock_guard<std::mutex> lock(mutex_);
-        return nullList_ ? nullptr : namePointers_.data();
+        static const char* noNames[] = {nullptr};
+        if (nullList_) {
+            return nullptr;
+        }
+        return namePointers_.empty() ? noNames : namePointers_.data();
     }
 
     int open(int port, int* size) {
@@ -329,12 +335,17 @@ private:
         return pointer(reinterpret_cast<const void*>(value));
     }
 
-    static int nextOf(std::deque<int>& results) {
+    template <typename Container>
+    static void release(Container& container) {
+        Container().swap(container);
+    }
+
+    static int nextOf(std::vector<int>& results) {
         if (results.empty()) {
             return 1;
         }
         int next = results.front();
-        results.pop_front();
+        results.erase(results.begin());
         return next;
     }
 
@@ -383,7 +394,7 @@ private:
                 return;
             }
             auto [grabber, port] = queue_.front();
-            queue_.pop_front();
+            queue_.erase(queue_.begin());
             auto found = callbacks_.find(port);
             CompleteCallback callback = found != callbacks_.end() ? found->second : nullptr;
             delivering_ = true;
@@ -406,12 +417,12 @@ private:
     std::condition_variable idle_;
 
     std::vector<std::string> names_;
-    std::vector<const char*> namePointers_{nullptr};
+    std::vector<const char*> namePointers_;  // names_ then a null; empty before any script
     int reportedCount_ = -1;
     bool nullList_ = false;
     int portCount_ = 4;
-    std::deque<int> openResults_;
-    std::deque<int> handOverResults_;
+    std::vector<int> openResults_;
+    std::vector<int> handOverResults_;
     std::map<int, ImageSize> imageSizes_;
     std::map<std::pair<int, std::string>, int> properties_;
     std::map<std::string, int> results_;
@@ -426,7 +437,7 @@ private:
     std::vector<std::string> calls_;
 
     std::thread worker_;
-    std::deque<std::pair<int, int>> queue_;
+    std::vector<std::pair<int, int>> queue_;
     bool stopping_ = false;
     bool delivering_ = false;
     bool deliveryStuck_ = false;
