@@ -3,11 +3,11 @@
 #include <algorithm>
 #include <cstdint>
 #include <mutex>
-#include <new>
 
 #include "config/first_start.h"
 #include "platform/file_path.h"
 #include "platform/fixed_text.h"
+#include "platform/no_destructor.h"
 #include "platform/one_shot_timer.h"
 #include "platform/private_profile.h"
 
@@ -64,15 +64,9 @@ int callWithRetry(Fn entry, Args... args) {
 
 }  // namespace
 
-union DriverHost::Storage {
-    Storage() : host() {}
-    ~Storage() {}
-    DriverHost host;
-};
-
 DriverHost& DriverHost::instance() {
-    static Storage storage;
-    return storage.host;
+    static platform::NoDestructor<DriverHost> host{ConstructionKey{}};
+    return host.get();
 }
 
 int DriverHost::initialize(const char* systemPath, DebugMsgProc debugMsgProc) {

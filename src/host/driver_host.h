@@ -22,6 +22,13 @@ public:
     // unload the library without finalize; nothing may block or call a driver then).
     static DriverHost& instance();
 
+    // Only instance() can make one.
+    class ConstructionKey {
+        friend class DriverHost;
+        ConstructionKey() = default;
+    };
+    explicit DriverHost(ConstructionKey) {}
+
     DriverHost(const DriverHost&) = delete;
     DriverHost& operator=(const DriverHost&) = delete;
 
@@ -54,9 +61,6 @@ public:
     DriverBinding* binding() const { return current_.load(std::memory_order_acquire); }
 
 private:
-    union Storage;
-    DriverHost() = default;
-
     // The scanner side: a port opened with a scanner name. Scanners are not built yet, so
     // the name is refused and the driver is not called; the slot is reserved meanwhile.
     int openScannerPort(int grabber, int port, const char* name, int* size);
