@@ -1,0 +1,100 @@
+// One real camera port of a scanner: its ring of collected images, its processing chain (one
+// prefilter and one resampler per calibration entry), its output size and its counters.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "platform/recursive_lock.h"
+#include "platform/thread_annotations.h"
+#include "plugins/filter_binding.h"
+#include "plugins/resampler_binding.h"
+
+namespace quiltra {
+
+class DriverBinding;
+class Scanner;
+
+// A camera's or the final image's size in pixels, columns first.
+struct ImageSize {
+    int32_t columns = 0;
+    int32_t rows = 0;
+};
+
+class ScanCamera {
+public:
+    static constexpr uint32_t kRingSize = 10;
+
+    // Only Scanner::addCamera makes cameras: it asks the driver for the pixel size
+    // (bytesPerPixelOf), then allocates the ring (allocateRing).
+    ScanCamera(Scanner& owner, DriverBinding* driver, int32_t cameraPort, int32_t cameraWidth,
+               int32_t cameraHeight, int32_t cameraBytesPerPixel);
+    // Releases every resampler binding, then every filter binding, then the ring, then
+    // `processed`.
+    ~ScanCamera();
+    ScanCamera(const ScanCamera&) = delete;
+    ScanCamera& operator=(const ScanCamera&) = delete;
+
+    // Bytes per pixel of a camera on `port`: the driver's "PixelSize" in bits (preset to 8,
+    // the result of getProperty not examined) divided by 8, where 0 to 7 bits count as one
+    // byte; one byte when the driver has no getProperty.
+    static int32_t bytesPerPixelOf(const DriverBinding* driver, int32_t port);
+
+    // Allocates the ten ring buffers of width x height x bytesPerPixel bytes, zero-filled.
+    // False, with the "final image too big" message for a size beyond 32 bits, when they
+    // cannot be had.
+    bool allocateRing();
+    // Byte size of one ring buffer, computed in 64 bits (negative for a negative size).
+    int64_t ringBufferSize() const;
+
+    // Entry calibIndex of `filters` / `resamplers`, or null when there is none.
+    FilterBinding* activeFilter() const;
+    ResamplerBinding* activeResampler() const;
+    // The active resampler's (outputColumns, outputRows), else the camera's (width, height).
+    ImageSize outputSize() const;
+
+    Scanner& scanner;              // the owner; outlives the camera
+    DriverBinding* const binding;  // the driver serving this camera's port; not owned
+
+    // Calibration entries, parallel lists with one entry each per calibration entry; a
+    // filter entry may be empty. Filled while the scanner is built (no other thread sees
+    // it yet), then only read.
+    std::vector<std::unique_ptr<FilterBinding>> filters;
+    std::vector<std::unique_ptr<ResamplerBinding>> resamplers;
+
+    // Guards the ring, its indices, `processed`, the step timings and the worker hand-off.
+    // Taken after the scanner's lock when both are needed.
+    mutable platform::RecursiveLock lock;
+
+    const int32_t grabber = 0;  // cameras are always addressed on grabber 0
+    const int32_t port;
+    bool threaded = true;  // set while building, then only read
+    const int32_t width;
+    const int32_t height;
+    const int32_t bytesPerPixel;
+
+    // The active calibration entry; changed only with the scanner lock and this lock held.
+    uint32_t calibIndex QUILTRA_GUARDED_BY(lock) = 0;
+
+    // Cycle state and counters, guarded by the owning scanner's lock.
+    uint32_t scanIndex = 0;
+    uint32_t lostCount = 0;
+    uint32_t imageCount = 0;
+    uint32_t activeGrabTimeoutCount = 0;
+
+    // Durations of the last collect, prefilter and resample steps, in microseconds.
+    uint32_t collectTime QUILTRA_GUARDED_BY(lock) = 0;
+    uint32_t prefilterTime QUILTRA_GUARDED_BY(lock) = 0;
+    uint32_t resampleTime QUILTRA_GUARDED_BY(lock) = 0;
+
+    const uint32_t ringSize = kRingSize;
+    uint32_t writeIndex QUILTRA_GUARDED_BY(lock) = 0;  // next buffer to collect into
+    uint32_t readIndex QUILTRA_GUARDED_BY(lock) = 0;   // next buffer to process
+    std::array<std::vector<uint8_t>, kRingSize> ring QUILTRA_GUARDED_BY(lock);
+    // Output of the processing chain, sized for the output size; allocated on first use.
+    std::vector<uint8_t> processed QUILTRA_GUARDED_BY(lock);
+};
+
+}  // namespace quiltra
