@@ -3,14 +3,18 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstring>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "driver/driver_binding.h"
 #include "fake_driver_library.h"
 #include "fake_plugin.h"
+#include "platform/one_shot_timer.h"
 #include "test_support.h"
 
 namespace quiltra {
@@ -243,6 +247,28 @@ TEST(ScannerDestruction, ReleasesEveryBindingOfEveryCamera) {
     }
     EXPECT_THAT(released, ElementsAre("ReleaseResampler 1", "ReleaseResampler 2",
                                       "ReleaseResampler 3", "ReleaseResampler 4"));
+}
+
+std::atomic<int> timersFired{0};
+
+TEST(ScannerDestruction, CancelsThePendingTimer) {
+    platform::useManualTime(true);
+    DriverBinding binding("", "", nullptr);
+    uint32_t id = 0;
+    {
+        Scanner scanner(&binding, "Scanner0001", 0, 1);
+        scanner.addCamera(2, 1, 1);
+        std::lock_guard guard(scanner.lock);
+        id = platform::setOneShotTimer(
+            50, [](uint32_t, uintptr_t) { timersFired.fetch_add(1); }, 0);
+        ASSERT_NE(id, 0u);
+        scanner.timerId = id;
+    }
+    platform::advanceManualTime(100);
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));  // real timers on Windows
+    EXPECT_EQ(timersFired.load(), 0);
+    EXPECT_FALSE(platform::killTimer(id));  // no longer pending
+    platform::useManualTime(false);
 }
 
 }  // namespace
