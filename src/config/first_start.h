@@ -1,28 +1,18 @@
-// The content a missing configuration file is created with at the first start, and the
-// default library names it carries, in this platform's own file naming.
+// The content a missing configuration file is created with at the first start.
 #pragma once
 
-#include "platform/file_path.h"
+#include "config/configuration_file.h"
 
 namespace quiltra {
 
-// Library file names follow the platform's convention, which goes with its path separator:
-// "OvixImageFilter.dll" on Windows, "libOvixImageFilter.so" elsewhere.
-inline constexpr bool kWindowsLibraryNames = platform::kPathSeparator == '\\';
-inline constexpr const char* kCameraDriverPlaceholder =
-    kWindowsLibraryNames ? "<cameradriver.dll>" : "<cameradriver.so>";
-inline constexpr const char* kDefaultFilterLibrary =
-    kWindowsLibraryNames ? "OvixImageFilter.dll" : "libOvixImageFilter.so";
-inline constexpr const char* kDefaultResampleLibrary =
-    kWindowsLibraryNames ? "OvixResample.dll" : "libOvixResample.so";
+class DriverBinding;
 
-// The configuration file's name in the host's system folder.
-inline constexpr const char* kConfigFileName = "Quiltra.ini";
-
-// Writes the first-start content into configFile, key by key in this order: [Config]
-// (the driver placeholder, the default plug-in libraries, ResampleMode, Verbose), then
-// [Scanner0001] with the settings of a scanner without cameras, then
-// [Scanner0001.Camera1] with Port, Prefilter and CalibFile. Write failures are ignored.
-void writeFirstStartContent(const char* configFile);
+// Writes the driver placeholder as [Config] CameraDriver into configFile, then fills in the
+// file for a temporary scanner "Scanner0001" (grabber 0, port 0, no cameras, one scan, every
+// other setting off) with writeConfiguration, in the system folder of `binding`, and
+// destroys it: [Config] with the default plug-in libraries, ResampleMode 1 and Verbose 0,
+// [Scanner0001] with the settings of a scanner without cameras, [Scanner0001.Camera1] with
+// Port 0 and empty Prefilter and CalibFile. Write failures are ignored.
+void writeFirstStartContent(DriverBinding& binding, const char* configFile);
 
 }  // namespace quiltra

@@ -4,12 +4,15 @@
 #include <cstdint>
 #include <mutex>
 
+#include "config/configuration_file.h"
 #include "config/first_start.h"
+#include "config/scanner_builder.h"
 #include "platform/file_path.h"
 #include "platform/fixed_text.h"
 #include "platform/no_destructor.h"
 #include "platform/one_shot_timer.h"
 #include "platform/private_profile.h"
+#include "scanner/scanner.h"
 
 namespace quiltra {
 
@@ -62,6 +65,12 @@ int callWithRetry(Fn entry, Args... args) {
     return result;
 }
 
+// The saveScannerHook of every scanner opened on a port: writes its sections under its own
+// name.
+void saveScanner(Scanner& scanner) {
+    writeConfiguration(scanner, scanner.name.c_str());
+}
+
 }  // namespace
 
 DriverHost& DriverHost::instance() {
@@ -93,7 +102,7 @@ int DriverHost::initialize(const char* systemPath, DebugMsgProc debugMsgProc) {
     // file runs without a driver.
     auto binding = std::make_unique<DriverBinding>(driverFile, systemPath, debugMsgProc);
     if (!platform::fileExists(configFile)) {
-        writeFirstStartContent(configFile);
+        writeFirstStartContent(*binding, configFile);
     }
     binding->setVerbose(platform::getPrivateProfileInt("Config", "Verbose", 0, configFile));
 
@@ -106,9 +115,11 @@ int DriverHost::finalize() {
     if (binding() == nullptr) {
         return 1;
     }
-    // Ports still open are closed first: scanner ports (none exist before scanners are
-    // built), then real camera ports through the driver, each with the grabber it was
-    // opened with.
+    // Ports still open are closed first: scanner ports, then real camera ports through the
+    // driver, each with the grabber it was opened with.
+    for (int port = 0; port < PortTable::kSize; ++port) {
+        closeScannerPort(port);
+    }
     for (int port = 0; port < PortTable::kSize; ++port) {
         if (std::optional<CameraPortView> view = ports_.camera(port)) {
             closeCameraPort(view->grabber, port);
@@ -192,9 +203,32 @@ int DriverHost::openCVLPort(int grabber, int port, const char* cameraName, int* 
     return result;
 }
 
-int DriverHost::openScannerPort(int /*grabber*/, int /*port*/, const char* /*name*/,
-                                int* /*size*/) {
-    return 0;
+int DriverHost::openScannerPort(int grabber, int port, const char* name, int* size) {
+    std::unique_ptr<Scanner> scanner;
+    try {
+        scanner = std::make_unique<Scanner>(binding(), name, grabber, port);
+    } catch (const std::bad_alloc&) {
+        return 0;
+    }
+    // The scanner is seen by no other thread until it enters the slot.
+    if (!buildScanner(*scanner, name, ports_)) {
+        return 0;
+    }
+    int width = 0;
+    int height = 0;
+    {
+        std::lock_guard<platform::RecursiveLock> scannerLock(scanner->lock);
+        width = scanner->width;
+        height = scanner->height;
+    }
+    size[0] = width;
+    size[1] = height;
+    std::lock_guard<platform::RecursiveLock> lock(driverLock_);
+    Scanner* opened = scanner.get();
+    ports_.fillScanner(port, std::move(scanner), width, height);
+    scanners_.append(opened);
+    opened->saveScannerHook = &saveScanner;
+    return 1;
 }
 
 int DriverHost::openCameraPort(DriverBinding& binding, int grabber, int port, const char* name,
@@ -226,8 +260,26 @@ int DriverHost::openCameraPort(DriverBinding& binding, int grabber, int port, co
 }
 
 void DriverHost::closeCVLPort(int grabber, int port) {
-    // A scanner port is closed by the scanner side once scanners are built.
-    closeCameraPort(grabber, port);
+    if (!closeScannerPort(port)) {
+        closeCameraPort(grabber, port);
+    }
+}
+
+bool DriverHost::closeScannerPort(int port) {
+    std::unique_ptr<Scanner> scanner;
+    {
+        // Waits for a hook in progress; once unlinked, no hook reaches the scanner.
+        std::lock_guard<platform::RecursiveLock> lock(driverLock_);
+        scanner = ports_.beginCloseScanner(port);
+        if (scanner == nullptr) {
+            return false;
+        }
+        scanners_.remove(scanner.get());
+    }
+    scanner.reset();
+    std::lock_guard<platform::RecursiveLock> lock(driverLock_);
+    ports_.release(port);
+    return true;
 }
 
 void DriverHost::closeCameraPort(int grabber, int port) {

@@ -11,6 +11,7 @@
 #include "driver/driver_binding.h"
 #include "host/camera_name_list.h"
 #include "host/port_table.h"
+#include "host/scanner_list.h"
 #include "platform/recursive_lock.h"
 #include "platform/thread_annotations.h"
 
@@ -61,13 +62,20 @@ public:
     DriverBinding* binding() const { return current_.load(std::memory_order_acquire); }
 
 private:
-    // The scanner side: a port opened with a scanner name. Scanners are not built yet, so
-    // the name is refused and the driver is not called; the slot is reserved meanwhile.
+    // The scanner side: a port opened with a scanner name. The scanner is made and built from
+    // its sections with no library lock held (construction asks the drivers for pixel
+    // sizes), then entered into the slot and the ScannerList under the DriverLock. A failed
+    // build destroys it and answers 0; the slot stays reserved until the caller frees it.
     int openScannerPort(int grabber, int port, const char* name, int* size);
     // Offers an image to the cameras of the open scanners; true when some scanner camera
     // uses (grabber, port), which then decides where the image goes. No scanner is open
     // before scanners are built, so every image goes to the host.
     bool routeToScanners(int grabber, int port) QUILTRA_REQUIRES(driverLock_);
+
+    // Closes a scanner port: the scanner leaves the slot and the ScannerList under the
+    // DriverLock, so no hook reaches it any more, and is destroyed with no lock held.
+    // False when the port holds no scanner.
+    bool closeScannerPort(int port);
 
     int openCameraPort(DriverBinding& binding, int grabber, int port, const char* name, int* size);
     // Closes a real camera port: the slot turns busy, the driver closes it with no library
@@ -91,6 +99,7 @@ private:
     // binding_.get(), published for the lock-free readers; set and cleared under driverLock_.
     std::atomic<DriverBinding*> current_{nullptr};
     PortTable ports_;
+    ScannerList scanners_ QUILTRA_GUARDED_BY(driverLock_);
     CameraNameList names_;
 };
 

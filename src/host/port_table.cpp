@@ -9,6 +9,7 @@ void PortTable::empty(PortSlot& slot) {
     slot.width.store(0, std::memory_order_relaxed);
     slot.height.store(0, std::memory_order_relaxed);
     slot.completeCallback.store(nullptr, std::memory_order_relaxed);
+    slot.scanner.store(nullptr, std::memory_order_relaxed);
     slot.kind.store(PortKind::free, std::memory_order_release);
 }
 
@@ -44,6 +45,53 @@ void PortTable::fillCamera(int port, DriverBinding* binding, int grabber, int wi
     slot.height.store(height, std::memory_order_relaxed);
     slot.completeCallback.store(nullptr, std::memory_order_relaxed);
     slot.kind.store(PortKind::camera, std::memory_order_release);
+}
+
+void PortTable::fillScanner(int port, std::unique_ptr<Scanner> scanner, int width, int height) {
+    if (!inRange(port)) {
+        return;
+    }
+    PortSlot& slot = slots_[port];
+    scanners_[port] = std::move(scanner);
+    slot.binding.store(nullptr, std::memory_order_relaxed);
+    slot.width.store(width, std::memory_order_relaxed);
+    slot.height.store(height, std::memory_order_relaxed);
+    slot.completeCallback.store(nullptr, std::memory_order_relaxed);
+    slot.scanner.store(scanners_[port].get(), std::memory_order_relaxed);
+    slot.kind.store(PortKind::scanner, std::memory_order_release);
+}
+
+std::unique_ptr<Scanner> PortTable::beginCloseScanner(int port) {
+    if (scanner(port) == nullptr) {
+        return nullptr;
+    }
+    PortSlot& slot = slots_[port];
+    slot.kind.store(PortKind::busy, std::memory_order_release);
+    slot.scanner.store(nullptr, std::memory_order_relaxed);
+    return std::move(scanners_[port]);
+}
+
+Scanner* PortTable::scanner(int port) const {
+    if (!inRange(port)) {
+        return nullptr;
+    }
+    const PortSlot& slot = slots_[port];
+    if (slot.kind.load(std::memory_order_acquire) != PortKind::scanner) {
+        return nullptr;
+    }
+    return slot.scanner.load(std::memory_order_relaxed);
+}
+
+CameraPort PortTable::lookup(int32_t port) const {
+    CameraPort result;
+    if (std::optional<CameraPortView> view = camera(port)) {
+        result.hasBinding = true;
+        result.width = view->width;
+        result.height = view->height;
+    } else if (scanner(port) != nullptr) {
+        result.hasScanner = true;
+    }
+    return result;
 }
 
 std::optional<CameraPortView> PortTable::beginClose(int port) {

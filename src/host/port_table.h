@@ -7,7 +7,11 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <optional>
+
+#include "config/camera_port_lookup.h"
+#include "scanner/scanner.h"
 
 namespace quiltra {
 
@@ -15,7 +19,7 @@ class DriverBinding;
 
 // What a port is used for. `busy` marks a port that an open or a close is working on: it is
 // not free for another open, and calls on it are answered as on a free port.
-enum class PortKind : std::uint8_t { free, busy, camera };
+enum class PortKind : std::uint8_t { free, busy, camera, scanner };
 
 // A copy of what was opened on a real camera port.
 struct CameraPortView {
@@ -39,11 +43,13 @@ struct PortSlot {
     // The host's callback for a real camera port; also stored without the DriverLock by
     // setCompleteCallback, so it may change while an image is being handed over.
     std::atomic<CompleteCallback> completeCallback{nullptr};
+    // The scanner open on a scanner port, for the lock-free readers; the PortTable owns it.
+    std::atomic<Scanner*> scanner{nullptr};
 };
 
 // The PortTable: the only code that touches PortSlot fields. Functions marked "DriverLock"
 // must be called with it held; the others may be called from any thread without it.
-class PortTable {
+class PortTable : public CameraPortLookup {
 public:
     static constexpr int kSize = 128;
 
@@ -61,6 +67,20 @@ public:
     // nothing when the port is not a real camera port.
     std::optional<CameraPortView> beginClose(int port);
 
+    // DriverLock. Turns a busy slot into a scanner port owning `scanner`, with the final
+    // image size reported at opening.
+    void fillScanner(int port, std::unique_ptr<Scanner> scanner, int width, int height);
+    // DriverLock. Marks a scanner port busy for its close and hands over its scanner; null
+    // when the port is not a scanner port.
+    std::unique_ptr<Scanner> beginCloseScanner(int port);
+
+    // The scanner open on a port, or null (also for a port out of range). It stays valid
+    // until the host closes that port.
+    Scanner* scanner(int port) const;
+
+    // Construction's view of a port: a real camera with its image size, or a scanner.
+    CameraPort lookup(int32_t port) const override;
+
     // What is open on a real camera port, or nothing (also for a port out of range).
     std::optional<CameraPortView> camera(int port) const;
     // Stores the host's callback of a real camera port; false when it is not one.
@@ -73,6 +93,8 @@ private:
     static void empty(PortSlot& slot);
 
     std::array<PortSlot, kSize> slots_;
+    // The scanners of the scanner ports; changed only under the DriverLock.
+    std::array<std::unique_ptr<Scanner>, kSize> scanners_;
 };
 
 }  // namespace quiltra

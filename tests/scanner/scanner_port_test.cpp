@@ -1,0 +1,119 @@
+// Scanner ports as a host sees them through the C interface: opening a scanner name builds
+// the scanner from Quiltra.ini, closing the port destroys it.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "fake_plugin.h"
+#include "host_test_fixture.h"
+
+namespace quiltra::test {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+using ::testing::StartsWith;
+
+class ScannerPorts : public HostTest {
+protected:
+    // The fake driver with Verbose 1, then `sections` after [Config], which names the fake
+    // resampler; initialize, then real cameras on ports 1 and 2.
+    void start(const std::string& sections) {
+        useDriver("fake_driver", 1);
+        const std::string file = dir_.file("Quiltra.ini");
+        writeFile(file, readFile(file) + "ResampleDLL=" + resampler.path() + "\n" + sections);
+        ASSERT_EQ(initializeHost(), 1);
+        openCamera(1);
+        openCamera(2);
+        DebugMessages::clear();
+    }
+
+    FakePlugin resampler{"fake_resampler"};
+};
+
+const char* const kTwoCameras =
+    "[Scanner0001]\nCameras=2\nScans=3\n[Scanner0001.Camera1]\nPort=1\n"
+    "[Scanner0001.Camera2]\nPort=2\n";
+
+TEST_F(ScannerPorts, OpeningAScannerBuildsItAndReportsTheFinalImageSize) {
+    start(kTwoCameras);
+    int size[2] = {0, 0};
+    ASSERT_EQ(openCVLPort(0, 10, "Scanner0001", size), 1);
+    // Two fields of 100 x 60 side by side, three scans deep.
+    EXPECT_EQ(size[0], 120);
+    EXPECT_EQ(size[1], 300);
+    // The driver is only asked for the cameras' pixel sizes.
+    EXPECT_THAT(driver().calls(), ElementsAre(StartsWith("getProperty(0,1,\"PixelSize\""),
+                                              StartsWith("getProperty(0,2,\"PixelSize\"")));
+    EXPECT_EQ(resampler.liveInstances(), 2);
+
+    // The port is taken now; the same name opens again as a second scanner elsewhere.
+    EXPECT_EQ(openCVLPort(0, 10, "Scanner0001", size), 0);
+    EXPECT_EQ(openCVLPort(0, 11, "Scanner0001", size), 1);
+    EXPECT_EQ(resampler.liveInstances(), 4);
+
+    closeCVLPort(0, 10);
+    EXPECT_EQ(resampler.liveInstances(), 2);
+    closeCVLPort(0, 11);
+    EXPECT_EQ(resampler.liveInstances(), 0);
+    // The closed port is free for anything again.
+    EXPECT_EQ(openCVLPort(0, 10, "Camera", size), 1);
+}
+
+TEST_F(ScannerPorts, AFailedBuildReportsTheReasonAndLeavesThePortFree) {
+    start(
+        "[Scanner0002]\nCameras=2\n[Scanner0002.Camera1]\nPort=1\n"
+        "[Scanner0002.Camera2]\nPort=3\n");
+    int size[2] = {-1, -1};
+    EXPECT_EQ(openCVLPort(0, 10, "Scanner0002", size), 0);
+    EXPECT_THAT(DebugMessages::all(), ElementsAre("Scanner0002: invalid driver for port 3 in " +
+                                                  dir_.file("Quiltra.ini") + "\n"));
+    // The camera built before the failure went with the scanner.
+    EXPECT_EQ(resampler.liveInstances(), 0);
+    EXPECT_EQ(size[0], -1);
+    EXPECT_EQ(openCVLPort(0, 10, "Camera", size), 1);
+}
+
+TEST_F(ScannerPorts, AScannerPortIsNoCameraForAnotherScanner) {
+    start(std::string(kTwoCameras) + "[Scanner0003]\n[Scanner0003.Camera1]\nPort=10\n");
+    int size[2] = {0, 0};
+    ASSERT_EQ(openCVLPort(0, 10, "Scanner0001", size), 1);
+    EXPECT_EQ(openCVLPort(0, 12, "Scanner0003", size), 0);
+    EXPECT_THAT(DebugMessages::all(),
+                ElementsAre(StartsWith("Scanner0003: invalid driver for port 10 in ")));
+}
+
+TEST_F(ScannerPorts, OtherCallsOnAScannerPortAnswer0AndReachNoDriver) {
+    start(kTwoCameras);
+    int size[2] = {0, 0};
+    ASSERT_EQ(openCVLPort(0, 10, "Scanner0001", size), 1);
+    driver().clearCalls();
+    unsigned char row[512] = {};
+    int value = 7;
+    int low = 0;
+    int high = 0;
+    char reply[16] = "x";
+    EXPECT_EQ(doCVLGrab(0, 10), 0);
+    EXPECT_EQ(getCVLGrabRow(0, 10, row, 0, 0, 9), 0);
+    EXPECT_EQ(setCompleteCallback(0, 10, &CallbackRecorder::callback), 0);
+    EXPECT_EQ(getPropertyRange(0, 10, "Width", &low, &high), 0);
+    EXPECT_EQ(getProperty(0, 10, "Width", &value), 0);
+    EXPECT_EQ(setProperty(0, 10, "Gain", 3), 0);
+    EXPECT_EQ(execCmd(0, 10, "reset", "", reply, sizeof reply), 0);
+    EXPECT_THAT(driver().calls(), IsEmpty());
+    EXPECT_EQ(value, 7);
+}
+
+TEST_F(ScannerPorts, FinalizeClosesOpenScannersFirst) {
+    start(kTwoCameras);
+    int size[2] = {0, 0};
+    ASSERT_EQ(openCVLPort(0, 10, "Scanner0001", size), 1);
+    EXPECT_EQ(finalize(), 1);
+    EXPECT_EQ(resampler.liveInstances(), 0);
+    EXPECT_THAT(driver().callsOf("closeCVLPort"),
+                ElementsAre("closeCVLPort(0,1)", "closeCVLPort(0,2)"));
+}
+
+}  // namespace
+}  // namespace quiltra::test
