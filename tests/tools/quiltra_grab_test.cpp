@@ -194,5 +194,27 @@ TEST_F(QuiltraGrab, StalledCameraStopsAloneWhileTheOthersGoOnAndTheSummaryCounts
     EXPECT_TRUE(std::filesystem::exists(std::filesystem::path(out()) / "Right_port2_0002.png"));
 }
 
+TEST_F(QuiltraGrab, GrabsRealCamerasThroughQuiltraByDefault) {
+    writeFile(dir_.file("Quiltra.ini"), "[Config]\nCameraDriver=" + libraryPath("simcam") + "\n");
+    const RunResult run =
+        runGrab("--system-dir " + dir_.str() + " --out " + out() + " --count 2 --verify");
+    ASSERT_EQ(run.exitCode, 0) << run.output;
+    EXPECT_NE(run.output.find("driver " + libraryPath("quiltra")), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("Scanner0001"), std::string::npos) << "Quiltra adds its scanners";
+    EXPECT_NE(run.output.find("summary: 6 images saved"), std::string::npos) << run.output;
+    const auto image = readPng(std::filesystem::path(out()) / "Middle_port1_0001.png");
+    ASSERT_TRUE(image.has_value());
+    EXPECT_EQ(image->bytesPerPixel, 3);
+    EXPECT_EQ(image->stamp(), (simcam::FrameStamp{2, 1}));
+}
+
+TEST_F(QuiltraGrab, QuiltraWithoutACameraDriverFailsAtInitialize) {
+    const RunResult run = runGrab("--system-dir " + dir_.str() + " --out " + out());
+    EXPECT_EQ(run.exitCode, 3) << run.output;
+    EXPECT_NE(run.output.find("failed: no camera driver is loaded"), std::string::npos)
+        << run.output;
+    EXPECT_TRUE(std::filesystem::exists(dir_.file("Quiltra.ini"))) << "Quiltra's first start";
+}
+
 }  // namespace
 }  // namespace quiltra::test
