@@ -21,9 +21,9 @@ struct RunResult {
     std::string output;  // standard output and standard error together
 };
 
-// Runs quiltra-grab from the build folder with the given arguments.
-RunResult runGrab(const std::string& arguments) {
-    const std::string command = (binaryDir() / "quiltra-grab").string() + " " + arguments + " 2>&1";
+// Runs a shell command line, standard error joined to standard output.
+RunResult runShell(const std::string& commandLine) {
+    const std::string command = "{ " + commandLine + "; } 2>&1";
     RunResult result;
     FILE* pipe = popen(command.c_str(), "r");
     if (pipe == nullptr) {
@@ -36,6 +36,11 @@ RunResult runGrab(const std::string& arguments) {
     const int status = pclose(pipe);
     result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return result;
+}
+
+// Runs quiltra-grab from the build folder with the given arguments.
+RunResult runGrab(const std::string& arguments) {
+    return runShell((binaryDir() / "quiltra-grab").string() + " " + arguments);
 }
 
 struct PngImage {
@@ -192,6 +197,18 @@ TEST_F(QuiltraGrab, StalledCameraStopsAloneWhileTheOthersGoOnAndTheSummaryCounts
         << "the driver's debug messages are printed\n"
         << run.output;
     EXPECT_TRUE(std::filesystem::exists(std::filesystem::path(out()) / "Right_port2_0002.png"));
+}
+
+TEST_F(QuiltraGrab, InterruptionEndsTheRunWithTheImagesSoFarAndASummary) {
+    // A run far too long to finish, sent SIGINT after 2 s (and killed 30 s later should the
+    // interruption not work).
+    const RunResult run = runShell(
+        "timeout --preserve-status -k 30 -s INT 2 " + (binaryDir() / "quiltra-grab").string() +
+        " " + simcamArguments() + " --camera Left@0 --count 100000000 --quiet");
+    EXPECT_EQ(run.exitCode, 130) << run.output;
+    EXPECT_NE(run.output.find("interrupted during grab"), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("summary: "), std::string::npos) << run.output;
+    EXPECT_TRUE(std::filesystem::exists(std::filesystem::path(out()) / "Left_port0_0000.png"));
 }
 
 TEST_F(QuiltraGrab, GrabsRealCamerasThroughQuiltraByDefault) {

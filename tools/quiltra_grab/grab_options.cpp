@@ -24,7 +24,8 @@ scanners are grabbed and their final images saved. Images are named
 
 Exit codes: 0 all images saved; 2 bad command line; 3 library not loaded or not initialised;
 4 a port could not be opened; 5 a grab was refused; 6 no image within --timeout-ms;
-7 an image could not be read, saved or verified.)";
+7 an image could not be read, saved or verified; 130 interrupted (Ctrl-C) - the images so far
+are kept.)";
 
 }  // namespace
 

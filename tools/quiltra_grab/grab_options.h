@@ -11,12 +11,13 @@ namespace quiltra::grab {
 // Exit codes, also listed by --help.
 enum ExitCode : int {
     kExitOk = 0,
-    kExitUsage = 2,        // bad command line
-    kExitLibrary = 3,      // library not loaded, entry missing, initialize failed
-    kExitOpen = 4,         // a camera or scanner port could not be opened
-    kExitGrabRefused = 5,  // doCVLGrab did not answer 1
-    kExitTimeout = 6,      // no image within the time limit
-    kExitImage = 7,        // an image could not be read, saved or verified
+    kExitUsage = 2,          // bad command line
+    kExitLibrary = 3,        // library not loaded, entry missing, initialize failed
+    kExitOpen = 4,           // a camera or scanner port could not be opened
+    kExitGrabRefused = 5,    // doCVLGrab did not answer 1
+    kExitTimeout = 6,        // no image within the time limit
+    kExitImage = 7,          // an image could not be read, saved or verified
+    kExitInterrupted = 130,  // stopped by Ctrl-C (SIGINT)
 };
 
 // A camera or scanner name and the port to open it on ("SimCam1@0").

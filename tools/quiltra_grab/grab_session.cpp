@@ -1,5 +1,6 @@
 #include "grab_session.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdarg>
 #include <cstdio>
@@ -12,6 +13,11 @@
 namespace quiltra::grab {
 
 std::atomic<GrabSession*> GrabSession::current_{nullptr};
+std::atomic<bool> GrabSession::stopRequested_{false};
+
+void GrabSession::requestStop() {
+    stopRequested_.store(true);
+}
 
 namespace {
 
@@ -267,7 +273,17 @@ int GrabSession::grabAll() {
         for (std::size_t i : triggered) {
             std::unique_lock lock(mutex_);
             OpenPort& port = ports_[i];
-            if (!arrived_.wait_until(lock, deadline, [&] { return port.received > round; })) {
+            // Short slices, so that an interruption (Ctrl-C) is seen within 100 ms.
+            bool arrived = port.received > round;
+            while (!arrived && !stopRequested_.load() && Clock::now() < deadline) {
+                const auto slice =
+                    std::min(deadline, Clock::now() + std::chrono::milliseconds(100));
+                arrived = arrived_.wait_until(lock, slice, [&] { return port.received > round; });
+            }
+            if (!arrived && stopRequested_.load()) {
+                break;
+            }
+            if (!arrived) {
                 port.active = false;
                 lock.unlock();
                 ++timeouts_;
@@ -294,6 +310,15 @@ int GrabSession::grabAll() {
         bool anyActive = false;
         for (const OpenPort& port : ports_) {
             anyActive = anyActive || (port.target && port.active);
+        }
+        if (stopRequested_.load()) {
+            console_.endProgress();
+            console_.err(format("quiltra-grab: interrupted during grab %d of %d", round + 1,
+                                options_.count));
+            if (exitCode_ == kExitOk) {
+                exitCode_ = kExitInterrupted;
+            }
+            break;
         }
         if (!anyActive) {
             break;

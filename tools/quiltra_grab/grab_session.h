@@ -33,6 +33,10 @@ public:
     // Runs everything; the exit code of the first failure, or 0.
     int run();
 
+    // Ends the grabbing after the current grab (safe from a signal handler): the images so
+    // far are saved, the ports closed and the summary printed.
+    static void requestStop();
+
 private:
     // An opened port. The first fields are fixed once it is open; the counters are guarded
     // by mutex_.
@@ -95,6 +99,7 @@ private:
 
     // The session the C callbacks report to; set while the driver is initialised.
     static std::atomic<GrabSession*> current_;
+    static std::atomic<bool> stopRequested_;
 };
 
 }  // namespace quiltra::grab
