@@ -98,6 +98,9 @@ TEST_F(Simcam, EditedSettingsFileIsReadAtTheNextInitialize) {
     EXPECT_STREQ(sim_.getCVLCameraConfigNames()[1], "Left");
     EXPECT_EQ(open(1, "Left"), (std::array<int, 2>{128, 20}));
     EXPECT_FALSE(recorder().hasDebugMessage({"created"}));
+    int sceneX = -1;
+    ASSERT_EQ(sim_.getProperty(0, 1, "SceneX", &sceneX), 1);
+    EXPECT_EQ(sceneX, 64) << "without SceneX the window follows that of the 64 wide camera 1";
 }
 
 TEST_F(Simcam, SetSystemPathAloneLoadsTheSettings) {

@@ -1,5 +1,6 @@
 #include "sim_settings.h"
 
+#include <algorithm>
 #include <cctype>
 #include <charconv>
 #include <climits>
@@ -186,7 +187,16 @@ SimSettings readSimSettings(const std::string& systemPath, Notices& notices) {
     }
     const int count = readCameraCount(settings.file, notices);
     for (int number = 1; number <= count; ++number) {
-        settings.cameras.push_back(readCamera(settings.file, number, notices));
+        CameraSettings camera = readCamera(settings.file, number, notices);
+        // Without SceneX a camera's window starts where its left neighbour's ends.
+        char given[16];
+        platform::getPrivateProfileString(sectionName(number).c_str(), "SceneX", "", given,
+                                          sizeof given, settings.file.c_str());
+        if (given[0] == '\0' && !settings.cameras.empty()) {
+            const CameraSettings& left = settings.cameras.back();
+            camera.sceneX = std::min(left.sceneX + left.width, 1000000);
+        }
+        settings.cameras.push_back(std::move(camera));
     }
     // Two cameras of one name could not be told apart when a host opens one.
     for (std::size_t i = 0; i < settings.cameras.size(); ++i) {

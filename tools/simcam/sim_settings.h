@@ -57,7 +57,8 @@ const IntSetting* findIntSetting(const char* name);
 bool validIntSetting(const IntSetting& setting, int value);
 
 // The defaults of camera number (1-based): "SimCam<number>", 640 x 480 grey, 20 ms,
-// the test pattern, its window beside that of the camera before it.
+// the test pattern, its window beside that of the camera before it (when the file gives no
+// SceneX, reading puts it beside the window of the camera before it, whatever its width).
 CameraSettings defaultCameraSettings(int number);
 
 struct SimSettings {
