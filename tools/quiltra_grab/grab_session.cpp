@@ -257,7 +257,23 @@ int GrabSession::grabAll() {
             if (!port.target || !port.active) {
                 continue;
             }
-            const int result = driver.doCVLGrab(0, port.port);
+            // A scanner's final image needs one trigger per scan it still lacks: "ScanCount"
+            // scans, less the "Count" bands a cycle starts with (its overlap).
+            int triggers = 1;
+            int scans = 0;
+            int filled = 0;
+            if (port.scanner && driver.getProperty(0, port.port, "ScanCount", &scans) == 1 &&
+                scans > 1) {
+                if (driver.getProperty(0, port.port, "Count", &filled) != 1 || filled < 0 ||
+                    filled >= scans) {
+                    filled = 0;
+                }
+                triggers = scans - filled;
+            }
+            int result = 1;
+            for (int trigger = 0; trigger < triggers && result == 1; ++trigger) {
+                result = driver.doCVLGrab(0, port.port);
+            }
             if (result != 1) {
                 fail(kExitGrabRefused,
                      format("port %d (%s): grab %d of %d refused: doCVLGrab "
