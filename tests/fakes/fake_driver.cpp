@@ -57,6 +57,8 @@ public:
         release(systemPath_);
         release(calls_);
         release(queue_);
+        enqueued_ = 0;
+        finished_ = 0;
     }
 
     void setCameraNames(const std::vector<std::string>& names, int reportedCount,
@@ -302,6 +304,8 @@ public:
         {
             std::lock_guard<std::mutex> lock(mutex_);
             stopping_ = true;
+            // Dropped images count as finished, so no later wait counts on them.
+            finished_ += static_cast<int>(queue_.size());
             queue_.clear();
             wake_.notify_all();
             worker = std::move(worker_);

@@ -189,6 +189,8 @@ void QUILTRA_CALL countB(int, int) {
 }
 
 TEST_F(ImageDelivery, ChangingTheCallbackWhileImagesArriveSendsEachImageToOneOfThem) {
+    imagesToA = 0;
+    imagesToB = 0;
     startWithDriver();
     openCamera(1);
     setCompleteCallback(0, 1, &countA);
