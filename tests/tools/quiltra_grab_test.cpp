@@ -177,7 +177,12 @@ TEST_F(QuiltraGrab, FailuresExitWithTheirCodeAndAClearMessage) {
          "port 0 (Left): grab 2 of 3 refused: doCVLGrab returned 0"},
         {"stalled camera", sim + " --set 1:StallAfter=2 --count 4 --timeout-ms 300", 6,
          "port 1 (Middle): no image within 300 ms (grab 3 of 4)"},
+        {"scanner not opened", sim + " --scanner Scanner0009@5", 4,
+         "cannot open scanner Scanner0009 on port 5: openCVLPort returned 0 (is the scanner "
+         "configured in Quiltra.ini"},
+        {"port given twice", sim + " --camera Left@0 --camera Right@0", 4, "port 0 is given twice"},
         {"bad port request", sim + " --camera Left", 2, "expected NAME@PORT"},
+        {"bad property request", sim + " --set Width=5", 2, "expected PORT:NAME=VALUE"},
         {"bad count", sim + " --count 0", 2, "--count"},
     };
     for (const Case& c : cases) {
