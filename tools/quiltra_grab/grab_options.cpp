@@ -23,9 +23,9 @@ scanners are grabbed and their final images saved. Images are named
 <name>_port<P>_<index>.png (index from 0000) in the --out folder.
 
 Exit codes: 0 all images saved; 2 bad command line; 3 library not loaded or not initialised;
-4 a port could not be opened; 5 a grab was refused; 6 no image within --timeout-ms;
-7 an image could not be read, saved or verified; 130 interrupted (Ctrl-C) - the images so far
-are kept.)";
+4 a port could not be opened or a property was refused; 5 a grab was refused; 6 no image
+within --timeout-ms; 7 an image could not be read, saved or verified; 130 interrupted
+(Ctrl-C) - the images so far are kept.)";
 
 }  // namespace
 
