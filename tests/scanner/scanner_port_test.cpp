@@ -115,5 +115,18 @@ TEST_F(ScannerPorts, FinalizeClosesOpenScannersFirst) {
                 ElementsAre("closeCVLPort(0,1)", "closeCVLPort(0,2)"));
 }
 
+TEST_F(ScannerPorts, TheFirstStartFileOpensScannerOneWithoutCameras) {
+    // No file yet: the first start writes it and, having read no driver name, loads none.
+    EXPECT_EQ(initializeHost(), 0);
+    int size[2] = {-1, -1};
+    EXPECT_EQ(openCVLPort(0, 5, "Scanner0001", size), 1);
+    EXPECT_EQ(size[0], 0);
+    EXPECT_EQ(size[1], 0);
+    // Scanner0002 has no section: one camera without a port.
+    EXPECT_EQ(openCVLPort(0, 6, "Scanner0002", size), 0);
+    closeCVLPort(0, 5);
+    EXPECT_EQ(openCVLPort(0, 5, "Scanner0001", size), 1);
+}
+
 }  // namespace
 }  // namespace quiltra::test
