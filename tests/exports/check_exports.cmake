@@ -6,7 +6,7 @@ set(expected closeCVLPort configureCamera doCVLGrab execCmd finalize getCVLCamer
 if(WINDOWS)
   execute_process(COMMAND ${LISTER} -p ${LIBRARY} OUTPUT_VARIABLE listing RESULT_VARIABLE failed)
   # The export name table: lines "\t[   0] name" after "[Ordinal/Name Pointer] Table".
-  string(REGEX MATCH "\\[Ordinal/Name Pointer\\] Table.*" table "${listing}")
+  string(REGEX MATCH "\\[Ordinal/Name Pointer\\] Table\n(\t\\[ *[0-9]+\\] [^\n]+\n)*" table "${listing}")
   string(REGEX MATCHALL "\\[ *[0-9]+\\] [^\n]+" rows "${table}")
   set(exported)
   foreach(row ${rows})
