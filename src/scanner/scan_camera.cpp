@@ -39,13 +39,13 @@ int32_t ScanCamera::bytesPerPixelOf(const DriverBinding* driver, int32_t cameraP
     return bits / 8;
 }
 
-int64_t ScanCamera::ringBufferSize() const {
-    return static_cast<int64_t>(width) * height * bytesPerPixel;
+double ScanCamera::ringBufferSize() const {
+    return Scanner::imageByteSize({width, height, bytesPerPixel});
 }
 
 bool ScanCamera::allocateRing() {
-    const int64_t size = ringBufferSize();
-    if (size < 0 || size > std::numeric_limits<uint32_t>::max()) {
+    const double size = ringBufferSize();
+    if (size < 0.0 || size > static_cast<double>(std::numeric_limits<uint32_t>::max())) {
         scanner.reportImageTooBig(width, height, bytesPerPixel, size);
         return false;
     }

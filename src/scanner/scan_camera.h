@@ -46,8 +46,8 @@ public:
     // False, with the "final image too big" message for a size beyond 32 bits, when they
     // cannot be had.
     bool allocateRing();
-    // Byte size of one ring buffer, computed in 64 bits (negative for a negative size).
-    int64_t ringBufferSize() const;
+    // Byte size of one ring buffer (Scanner::imageByteSize: negative for a negative size).
+    double ringBufferSize() const;
 
     // Entry calibIndex of `filters` / `resamplers`, or null when there is none.
     FilterBinding* activeFilter() const;

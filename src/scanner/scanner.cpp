@@ -69,11 +69,23 @@ bool Scanner::setScanCount(uint32_t count) {
         return true;
     }
     bytesPerPixel = cameras.front()->bytesPerPixel;
-    return allocateImage(totalHeight * bytesPerPixel * size.width);
+    return allocateImage(imageByteSize({totalHeight, bytesPerPixel, size.width}));
 }
 
-bool Scanner::allocateImage(int64_t size) {
-    const bool fits = size >= 0 && size <= std::numeric_limits<uint32_t>::max();
+double Scanner::imageByteSize(std::initializer_list<int64_t> dimensions) {
+    double size = 1.0;
+    for (int64_t dimension : dimensions) {
+        if (dimension < 0) {
+            return -1.0;
+        }
+        size *= static_cast<double>(dimension);
+    }
+    return size;
+}
+
+bool Scanner::allocateImage(double size) {
+    const bool fits =
+        size >= 0.0 && size <= static_cast<double>(std::numeric_limits<uint32_t>::max());
     if (image && fits && static_cast<uint32_t>(size) == imageSize) {
         return true;
     }
@@ -91,11 +103,10 @@ bool Scanner::allocateImage(int64_t size) {
 }
 
 void Scanner::reportImageTooBig(int32_t imageWidth, int32_t imageHeight, int32_t imageBytesPerPixel,
-                                int64_t size) const {
+                                double size) const {
     if (binding != nullptr) {
         binding->plainMessage("%s: final image too big, (%dx%d) %d bit - %.1f MB\n", name.c_str(),
-                              imageWidth, imageHeight, imageBytesPerPixel * 8,
-                              static_cast<double>(size) / 1000000.0);
+                              imageWidth, imageHeight, imageBytesPerPixel * 8, size / 1000000.0);
     }
 }
 

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <vector>
@@ -67,7 +68,11 @@ public:
     // ring buffer) of width x height pixels and `size` bytes that cannot be allocated; sent
     // to the host's debug procedure whatever the verbose flag says.
     void reportImageTooBig(int32_t imageWidth, int32_t imageHeight, int32_t imageBytesPerPixel,
-                           int64_t size) const;
+                           double size) const;
+
+    // The byte size of an image with these dimensions, in floating point so that no product
+    // can overflow (exact as long as it fits 32 bits); -1 when a dimension is negative.
+    static double imageByteSize(std::initializer_list<int64_t> dimensions);
 
     // Guards the cycle: the receive mask, the cameras' scan indices and counters, the timer
     // id, the final image and its geometry, the pass-through list, overlap and the other
@@ -108,7 +113,7 @@ public:
 
 private:
     // The final image of `size` bytes: kept when it has that size, else reallocated.
-    bool allocateImage(int64_t size);
+    bool allocateImage(double size);
 };
 
 }  // namespace quiltra

@@ -178,6 +178,20 @@ TEST_F(ScannerRecords, RingBeyondThirtyTwoBitsFailsTheCamera) {
                 ElementsAre("Scanner0001: final image too big, (70000x70000) 8 bit - 4900.0 MB\n"));
     EXPECT_TRUE(scanner_.cameras.empty());
     EXPECT_EQ(scanner_.addCamera(1, -1, 10), nullptr);
+    EXPECT_EQ(scanner_.addCamera(1, 2147483647, 2147483647), nullptr);
+}
+
+TEST_F(ScannerRecords, SizesBeyondSixtyFourBitsNeitherOverflowNorAllocate) {
+    ScanCamera* camera = scanner_.addCamera(1, 1, 1);
+    camera->resamplers.push_back(std::make_unique<ResamplerBinding>(
+        "no-such-library", "", outputOf(2147483647, 2147483647)));
+    takeMessages();
+    EXPECT_FALSE(scanner_.setScanCount(0xFFFFFFFFu));
+    EXPECT_THAT(
+        takeMessages(),
+        ElementsAre(::testing::StartsWith("Scanner0001: final image too big, (2147483647x")));
+    std::lock_guard guard(scanner_.lock);
+    EXPECT_EQ(scanner_.image, nullptr);
 }
 
 TEST_F(ScannerRecords, AtMostThirtyTwoCamerasFitTheReceiveMask) {
