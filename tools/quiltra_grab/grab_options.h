@@ -13,7 +13,7 @@ enum ExitCode : int {
     kExitOk = 0,
     kExitUsage = 2,          // bad command line
     kExitLibrary = 3,        // library not loaded, entry missing, initialize failed
-    kExitOpen = 4,           // a camera or scanner port could not be opened
+    kExitOpen = 4,           // a port could not be opened, or a property was refused
     kExitGrabRefused = 5,    // doCVLGrab did not answer 1
     kExitTimeout = 6,        // no image within the time limit
     kExitImage = 7,          // an image could not be read, saved or verified
