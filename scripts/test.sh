@@ -22,25 +22,28 @@ scripts/setup.sh || exit 1
 
 jobs=${QUILTRA_JOBS:-2}
 export WINEDEBUG=-all
-wants_windows=0
-for preset in "${presets[@]}"; do [[ $preset == win* ]] && wants_windows=1; done
 
-# A fresh Wine prefix per run and architecture, created in the background while Linux builds.
-declare -A wine_prefix=([win64]="$root/build/wine/win64" [win32]="$root/build/wine/win32")
-declare -A wine_boot=()
-if [ $wants_windows -eq 1 ]; then
-    mkdir -p build/wine
-    for preset in win64 win32; do
-        prefix=${wine_prefix[$preset]}
-        rm -rf "$prefix"
-        if [ $preset = win64 ]; then
-            (WINEPREFIX=$prefix /usr/lib/wine/wine64 wineboot -i >"$prefix.log" 2>&1) &
-        else
-            (WINEARCH=win32 WINEPREFIX=$prefix wine wineboot -i >"$prefix.log" 2>&1) &
-        fi
-        wine_boot[$preset]=$!
+# One fresh Wine prefix per run serves both Windows presets (a 64-bit prefix runs 32-bit
+# programs too); it is created in the background while Linux builds. Where 32-bit code runs
+# through qemu's emulator, creating it takes minutes and now and then fails: one more try then.
+export WINEPREFIX=$root/build/wine/prefix
+declare -A wine_loader=([win64]=/usr/lib/wine/wine64 [win32]=wine)
+make_prefix() {
+    for attempt in 1 2; do
+        rm -rf "$WINEPREFIX"
+        timeout 480 /usr/lib/wine/wine64 wineboot -i >"$WINEPREFIX.log" 2>&1 && wineserver -w && return 0
+        wineserver -k 2>/dev/null
+        echo "creating the Wine prefix failed (try $attempt), see $WINEPREFIX.log" >&2
     done
+    return 1
+}
+wine_boot=
+if [[ " ${presets[*]}" == *" win"* ]]; then
+    mkdir -p build/wine
+    make_prefix &
+    wine_boot=$!
 fi
+wine_ready=
 
 passed=0
 failed=0
@@ -53,18 +56,26 @@ for preset in "${presets[@]}"; do
         continue
     fi
     if [[ $preset == win* ]]; then
-        wait "${wine_boot[$preset]}" || true
-        export WINEPREFIX=${wine_prefix[$preset]}
+        if [ -z "$wine_ready" ]; then
+            wait "$wine_boot" && wine_ready=yes || wine_ready=no
+        fi
+        if [ "$wine_ready" != yes ]; then
+            broken+=("$preset (no Wine prefix)")
+            continue
+        fi
         # A persistent server and Wine's own services started now, with their output going
         # nowhere: each test program then starts fast, and no service inherits (and holds
         # open) the output pipe of the first test.
         wineserver -p
-        if [ "$preset" = win64 ]; then loader=/usr/lib/wine/wine64; else loader=wine; fi
-        "$loader" wineboot </dev/null >/dev/null 2>&1 || true
+        "${wine_loader[$preset]}" wineboot </dev/null >/dev/null 2>&1 || true
     fi
     echo "=== $preset: test"
     log=build/$preset.ctest.log
-    ctest --preset "$preset" -j"$jobs" 2>&1 | tee "$log"
+    retry=()
+    # Under qemu's emulator a 32-bit program now and then dies with the emulator itself: a
+    # failing test gets a second run there, and only the second result counts.
+    [ "$preset" = win32 ] && retry=(--repeat until-pass:2)
+    ctest --preset "$preset" -j"$jobs" "${retry[@]}" 2>&1 | tee "$log"
     total=$(sed -n 's/.* tests failed out of \([0-9]*\).*/\1/p' "$log" | tail -1)
     bad=$(sed -n 's/.*tests passed, \([0-9]*\) tests failed.*/\1/p' "$log" | tail -1)
     if [ -z "$total" ]; then
@@ -76,7 +87,6 @@ for preset in "${presets[@]}"; do
     fi
     if [[ $preset == win* ]]; then
         wineserver -k || true
-        unset WINEPREFIX
     fi
 done
 wait
