@@ -71,11 +71,19 @@ for preset in "${presets[@]}"; do
     fi
     echo "=== $preset: test"
     log=build/$preset.ctest.log
-    retry=()
+    ctest_args=()
     # Under qemu's emulator a 32-bit program now and then dies with the emulator itself: a
     # failing test gets a second run there, and only the second result counts.
-    [ "$preset" = win32 ] && retry=(--repeat until-pass:2)
-    ctest --preset "$preset" -j"$jobs" "${retry[@]}" 2>&1 | tee "$log"
+    [ "$preset" = win32 ] && ctest_args=(--repeat until-pass:2)
+    # Where 32-bit code runs only through qemu's emulator (the set-up registered it), four
+    # programs crash the emulator itself inside Wine's 32-bit exception and thread dispatch
+    # (the first at OutputDebugStringA's exception): they are left out there, and run on every
+    # other target, including win64 under Wine.
+    if [ "$preset" = win32 ] && [ -e /proc/sys/fs/binfmt_misc/qemu-i386 ]; then
+        ctest_args+=(-E '^(driver_binding_test|debug_output_test|one_shot_timer_test|simcam_test)$')
+        echo "win32: under qemu's emulator: driver_binding_test, debug_output_test, one_shot_timer_test and simcam_test are left out"
+    fi
+    ctest --preset "$preset" -j"$jobs" "${ctest_args[@]}" 2>&1 | tee "$log"
     total=$(sed -n 's/.* tests failed out of \([0-9]*\).*/\1/p' "$log" | tail -1)
     bad=$(sed -n 's/.*tests passed, \([0-9]*\) tests failed.*/\1/p' "$log" | tail -1)
     if [ -z "$total" ]; then
