@@ -115,33 +115,7 @@ TEST_F(ConfigurationFile, ReadPathCutsAtItsBuffer) {
 
 // The writer's output for a scanner without cameras on an empty file, in write order.
 std::vector<std::string> emptyScannerContent(const std::string& cameraDriver) {
-    return {"[Config]",
-            "CameraDriver=" + cameraDriver,
-            std::string("FilterDLL=") + kDefaultFilterLibrary,
-            std::string("ResampleDLL=") + kDefaultResampleLibrary,
-            "ResampleMode=1",
-            "Verbose=0",
-            "[Scanner0001]",
-            "Cameras=0",
-            "Scans=1",
-            "Overlap=0",
-            "ActiveGrabTimeout=0",
-            "MinScans=0",
-            "Scale_x=1",
-            "Scale_y=1",
-            "TopLeft_x=0",
-            "TopLeft_y=0",
-            "Size_x=100",
-            "Size_y=120",
-            "Pitch_x=1",
-            "Pitch_y=1",
-            "PassThru=1,-1",
-            "Active=0",
-            "Threaded=1",
-            "[Scanner0001.Camera1]",
-            "Port=0",
-            "Prefilter=",
-            "CalibFile="};
+    return test::firstStartLines(cameraDriver, kDefaultFilterLibrary, kDefaultResampleLibrary);
 }
 
 TEST_F(ConfigurationFile, WriterFillsAnEmptyFileWithEveryDefaultInOrder) {

@@ -63,35 +63,10 @@ TEST(FirstStart, MissingFileIsCreatedWithTheFirstStartContentInOrderAndNoDriverI
     const bool windows = libraryFileName("x") == "x.dll";
     const std::string newline = windows ? "\r\n" : "\n";
     std::string expected;
-    for (const char* line : {
-             "[Config]",
-             windows ? "CameraDriver=<cameradriver.dll>" : "CameraDriver=<cameradriver.so>",
-             windows ? "FilterDLL=OvixImageFilter.dll" : "FilterDLL=libOvixImageFilter.so",
-             windows ? "ResampleDLL=OvixResample.dll" : "ResampleDLL=libOvixResample.so",
-             "ResampleMode=1",
-             "Verbose=0",
-             "[Scanner0001]",
-             "Cameras=0",
-             "Scans=1",
-             "Overlap=0",
-             "ActiveGrabTimeout=0",
-             "MinScans=0",
-             "Scale_x=1",
-             "Scale_y=1",
-             "TopLeft_x=0",
-             "TopLeft_y=0",
-             "Size_x=100",
-             "Size_y=120",
-             "Pitch_x=1",
-             "Pitch_y=1",
-             "PassThru=1,-1",
-             "Active=0",
-             "Threaded=1",
-             "[Scanner0001.Camera1]",
-             "Port=0",
-             "Prefilter=",
-             "CalibFile=",
-         }) {
+    for (const std::string& line :
+         test::firstStartLines(windows ? "<cameradriver.dll>" : "<cameradriver.so>",
+                               windows ? "OvixImageFilter.dll" : "libOvixImageFilter.so",
+                               windows ? "OvixResample.dll" : "libOvixResample.so")) {
         expected += line + newline;
     }
     EXPECT_EQ(readFile(dir.file("Quiltra.ini")), expected);

@@ -43,9 +43,9 @@ TempDir::TempDir() {
     unsigned long pid = static_cast<unsigned long>(getpid());
 #endif
     for (int attempt = 0; attempt < 100; ++attempt) {
-        auto candidate = std::filesystem::temp_directory_path() /
-                         ("quiltra-test-" + std::to_string(pid) + "-" +
-                          std::to_string(counter.fetch_add(1)));
+        auto candidate =
+            std::filesystem::temp_directory_path() /
+            ("quiltra-test-" + std::to_string(pid) + "-" + std::to_string(counter.fetch_add(1)));
         if (std::filesystem::create_directory(candidate)) {
             path_ = candidate;
             return;
@@ -57,6 +57,38 @@ TempDir::TempDir() {
 TempDir::~TempDir() {
     std::error_code ignored;
     std::filesystem::remove_all(path_, ignored);
+}
+
+std::vector<std::string> firstStartLines(const std::string& cameraDriver,
+                                         const std::string& filterLibrary,
+                                         const std::string& resampleLibrary) {
+    return {"[Config]",
+            "CameraDriver=" + cameraDriver,
+            "FilterDLL=" + filterLibrary,
+            "ResampleDLL=" + resampleLibrary,
+            "ResampleMode=1",
+            "Verbose=0",
+            "[Scanner0001]",
+            "Cameras=0",
+            "Scans=1",
+            "Overlap=0",
+            "ActiveGrabTimeout=0",
+            "MinScans=0",
+            "Scale_x=1",
+            "Scale_y=1",
+            "TopLeft_x=0",
+            "TopLeft_y=0",
+            "Size_x=100",
+            "Size_y=120",
+            "Pitch_x=1",
+            "Pitch_y=1",
+            "PassThru=1,-1",
+            "Active=0",
+            "Threaded=1",
+            "[Scanner0001.Camera1]",
+            "Port=0",
+            "Prefilter=",
+            "CalibFile="};
 }
 
 std::string readFile(const std::string& path) {

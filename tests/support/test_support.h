@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace quiltra::test {
 
@@ -35,6 +36,12 @@ public:
 private:
     std::filesystem::path path_;
 };
+
+// The lines of Quiltra.ini that a first start writes (the writer's output for a scanner
+// without cameras on an empty file), in write order, with the three library names given.
+std::vector<std::string> firstStartLines(const std::string& cameraDriver,
+                                         const std::string& filterLibrary,
+                                         const std::string& resampleLibrary);
 
 // Whole-file helpers for checking what the library wrote.
 std::string readFile(const std::string& path);
