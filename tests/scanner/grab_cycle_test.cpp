@@ -28,7 +28,8 @@ TEST_F(GrabCycle, BandsAndSegmentsHoldEachCamerasScansExactly) {
          std::vector<Case>{{"grey", 8, "", 6, 4},
                            {"colour", 24, "", 6, 4},
                            {"narrower and shorter", 8, "Size_x=2\nSize_y=3\n", 3, 2},
-                           {"wider, colour", 24, "Size_x=3\nSize_y=9\n", 9, 3}}) {
+                           {"wider, colour", 24, "Size_x=3\nSize_y=9\n", 9, 3},
+                           {"negative rows write nothing", 8, "Size_x=-2\nSize_y=3\n", 3, -2}}) {
         SCOPED_TRACE(c.name);
         std::string sections = scannerSections({1, 2}, 3, 4, 6);
         sections += c.cameraKeys;  // the section of camera 2 comes last
