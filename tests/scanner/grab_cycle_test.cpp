@@ -4,7 +4,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "grab_cycle_fixture.h"
@@ -106,6 +108,26 @@ TEST_F(GrabCycle, AFifthImageOfAFourScanCycleOverwritesTheLastBand) {
         model.place(band, 6, 2, band, 6, 4, 6, 4);
     }
     EXPECT_EQ(finalImage(), model.bytes);
+}
+
+TEST_F(GrabCycle, ASlowWorkerHoldsTheDriversThreadBrieflyAndSaysSo) {
+    // Images that need resampling, at 30 ms each, on the camera's worker.
+    start(scannerSections({1}, 3, 2, 3, "PassThru=-\n", /*threaded=*/true), {1});
+    resampler_.set("delayMs", 30);
+    openScanner();
+    deliver({1});
+    std::this_thread::sleep_for(std::chrono::milliseconds(60));  // resampled in 30 ms or more
+    // The third image finds the worker busy with the second and waits for it, at most the
+    // last resampling time plus 2 ms: either way longer than 2 ms, so it says so.
+    driver().deliver(0, 1);
+    driver().deliver(0, 1);
+    driver().waitForDeliveries();
+    for (int wait = 0; wait < 2000 && callsSince().empty(); ++wait) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    EXPECT_THAT(callsSince(), ElementsAre("0,10"));
+    EXPECT_THAT(DebugMessages::all(), testing::Contains(testing::MatchesRegex(
+                                          "Waited [0-9]+ ms for camera processing port 1\n")));
 }
 
 TEST_F(GrabCycle, TheResetCheckFlagsAScannerWhoseCameraPortWasReopenedChanged) {
