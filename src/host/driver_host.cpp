@@ -554,7 +554,9 @@ void DriverHost::processCollected(const std::shared_ptr<Scanner>& scanner, ScanC
 void DriverHost::processOnWorker(ScanCamera& camera) {
     // A close requested by a host callback of this step completes when the step ends.
     LibraryFrame frame;
-    if (camera.processImage() == 0) {
+    const uint32_t processed = camera.processImage();
+    camera.worker.processingDone();
+    if (processed == 0) {
         platform::outputDebugString("BUSY:camera processImage returned 0\n");
         return;
     }

@@ -50,6 +50,12 @@ bool CameraWorker::handOver(Step step) {
     return true;
 }
 
+void CameraWorker::processingDone() {
+    std::lock_guard lock(state_->mutex);
+    state_->processing = false;
+    state_->changed.notify_all();
+}
+
 void CameraWorker::stop() {
     {
         std::lock_guard lock(state_->mutex);

@@ -41,6 +41,10 @@ public:
     // handed over before. Starts the thread on first use. False, with nothing started, once
     // the worker has been stopped or when no thread can be started.
     bool handOver(Step step);
+    // Called by a step once its image is processed (its ring buffer is free again): from
+    // then on the worker counts as idle for waitUntilIdle, while it goes on to place the
+    // image and call the host.
+    void processingDone();
     // Ends the thread for good: the image in progress is finished, those still waiting are
     // dropped, and later hand-overs are refused. Waits for the thread, except when called
     // on the worker's own thread (a close completed at the end of one of its steps): then
@@ -54,8 +58,8 @@ private:
         std::mutex mutex;
         // Wakes the thread (an image, a stop) and the hook (the thread became idle).
         std::condition_variable changed;
-        uint32_t pending QUILTRA_GUARDED_BY(mutex) = 0;  // images handed over, not started
-        bool processing QUILTRA_GUARDED_BY(mutex) = false;
+        uint32_t pending QUILTRA_GUARDED_BY(mutex) = 0;     // images handed over, not started
+        bool processing QUILTRA_GUARDED_BY(mutex) = false;  // a step has not processed yet
         bool stopping QUILTRA_GUARDED_BY(mutex) = false;
         Step step QUILTRA_GUARDED_BY(mutex) = nullptr;
     };

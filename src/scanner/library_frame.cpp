@@ -7,9 +7,14 @@ namespace quiltra {
 
 namespace {
 
-// Both per thread, so they need no guard.
+using Work = std::vector<std::function<void()>>;
+
+// Both per thread, so they need no guard. Plain values only: a thread-local object with a
+// destructor would have to be destroyed at each thread's exit, which on Windows runs under
+// the loader lock and can hang a process that ends while a driver's thread ends.
 thread_local int depth = 0;
-thread_local std::vector<std::function<void()>> deferred;
+// (Hence also a plain pointer here rather than an owning one.)
+thread_local Work* deferred = nullptr;  // made by the first deferral, freed when run
 
 }  // namespace
 
@@ -18,18 +23,18 @@ LibraryFrame::LibraryFrame() {
 }
 
 LibraryFrame::~LibraryFrame() {
-    if (depth == 1) {
+    if (depth == 1 && deferred != nullptr) {
         // Still inside the frame while the work runs, so work that closes another port
-        // from here defers again instead of nesting.
-        for (std::size_t i = 0; i < deferred.size(); ++i) {
-            std::function<void()> work = std::move(deferred[i]);
+        // from here defers again (to this same list) instead of nesting.
+        for (std::size_t i = 0; i < deferred->size(); ++i) {
+            std::function<void()> work = std::move((*deferred)[i]);
             try {
                 work();
             } catch (...) {
                 // One failed close must not keep the others from completing.
             }
         }
-        deferred.clear();
+        delete std::exchange(deferred, nullptr);
     }
     --depth;
 }
@@ -43,7 +48,10 @@ void LibraryFrame::defer(std::function<void()> work) {
         work();
         return;
     }
-    deferred.push_back(std::move(work));
+    if (deferred == nullptr) {
+        deferred = new Work;
+    }
+    deferred->push_back(std::move(work));
 }
 
 }  // namespace quiltra

@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -159,8 +160,9 @@ TEST_F(ScannerPorts, ConfigureCameraWritesTheFirstOpenScannerOfThatName) {
     driver().clearCalls();
     EXPECT_EQ(configureCamera(nullptr, "Scanner0001"), 1);
     EXPECT_THAT(driver().calls(), IsEmpty());
-    EXPECT_THAT(readFile(dir_.file("Quiltra.ini")),
-                ::testing::HasSubstr("[Scanner0001]\nCameras=2\nScans=3\n"));
+    std::string file = readFile(dir_.file("Quiltra.ini"));
+    file.erase(std::remove(file.begin(), file.end(), '\r'), file.end());  // CRLF on Windows
+    EXPECT_THAT(file, ::testing::HasSubstr("[Scanner0001]\nCameras=2\nScans=3\n"));
     // A scanner name that is not open goes to the driver like any other name.
     EXPECT_EQ(configureCamera(nullptr, "Scanner0002"), 1);
     EXPECT_THAT(driver().calls(), ElementsAre(StartsWith("configureCamera(")));
