@@ -1,0 +1,408 @@
+// quiltra-bench: the scanner path of Quiltra, from the camera driver's completion hook to
+// the scanner's completion callback, driven through the C interface over an in-memory
+// camera driver, with the yardsticks it is judged against measured in the same run.
+//
+//   quiltra-bench [--system-dir=DIR] [Google Benchmark options]
+//
+// Each Pipeline row grabs final images of Scanner0001 one after the other; the benchmark's
+// thread is the driver's delivery thread (it calls Quiltra's hook for every camera image and
+// times each call), and waits for the scanner's completion callback before the next grab.
+// Its counters:
+//   final/s     final images per second
+//   hook_us     time the driver's thread spent in the hook per camera image
+//   row_us      the same image read row by row through the driver, without Quiltra
+//   hook/row    hook_us / row_us
+//   vs_memcpy   pipeline throughput / plain memcpy of the same bytes, three times per image
+//   vs_thread   pipeline throughput / the model with one new thread per camera image
+//   allocs/img  operator new calls per final image in the timed loop (after warm-up)
+//   msgs/img    debug messages per final image (a hook waiting for a busy worker sends one)
+// The Memcpy, RowCopy and ThreadPerImage rows show the yardsticks on their own.
+#include <benchmark/benchmark.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "allocation_counter.h"
+#include "bench_host.h"
+
+namespace quiltra::bench {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr double kPipelineMinTime = 0.5;
+constexpr double kBaselineMinTime = 0.3;
+
+// The targets on the reference machine (2 cores).
+constexpr double kMemcpyTarget = 0.8;  // large images: at least this share of the memcpy bound
+constexpr double kThreadTarget = 10;   // small images: at least this many times thread-per-image
+constexpr double kHookTarget = 1.2;    // hook time: at most this many times the row copy
+
+// Line-scan-like images: a few rows each.
+bool isSmall(const Geometry& geometry) {
+    return geometry.height <= 16;
+}
+// 640 x 480 and larger.
+bool isLarge(const Geometry& geometry) {
+    return geometry.imageBytes() >= 640 * 480;
+}
+
+const std::vector<Geometry>& geometries() {
+    static const std::vector<Geometry> all = {
+        {2, 640, 480, 1}, {4, 640, 480, 1}, {2, 2448, 2048, 1}, {4, 2448, 2048, 1},
+        {2, 640, 480, 4}, {2, 4096, 1, 1},  {4, 4096, 1, 1},    {2, 8192, 16, 1},
+        {4, 8192, 16, 1}, {2, 4096, 1, 4},
+    };
+    return all;
+}
+
+std::vector<PipelineCase> pipelineCases() {
+    std::vector<PipelineCase> cases;
+    for (const Geometry& geometry : geometries()) {
+        cases.push_back(PipelineCase{geometry, true, 0});
+        cases.push_back(PipelineCase{geometry, false, 0});
+    }
+    // A grab timeout re-arms the timer once per turn and kills it at completion.
+    cases.push_back(PipelineCase{{2, 640, 480, 1}, true, 1000});
+    cases.push_back(PipelineCase{{2, 4096, 1, 1}, true, 1000});
+    return cases;
+}
+
+// Runs step(i) for i = 0, 1, ... up to `count` times, or until `budget` seconds have passed
+// (at least once); the clock is read once per batch, so small steps are not swamped by it.
+// Returns the mean seconds per step.
+template <typename Step>
+double secondsPerStep(Step&& step, std::int64_t count, double budget) {
+    const auto start = Clock::now();
+    std::int64_t done = 0;
+    std::int64_t batch = 1;
+    double elapsed = 0;
+    while (done < std::max<std::int64_t>(count, 1)) {
+        const std::int64_t end = std::min(done + batch, std::max<std::int64_t>(count, 1));
+        for (; done < end; ++done) {
+            step(done);
+        }
+        elapsed = std::chrono::duration<double>(Clock::now() - start).count();
+        if (elapsed >= budget) {
+            break;
+        }
+        batch = std::min<std::int64_t>(batch * 2, 1024);
+    }
+    return elapsed / static_cast<double>(done);
+}
+
+CopyModels* modelsOrSkip(benchmark::State& state, QuiltraHost& host, const Geometry& geometry) {
+    std::string error;
+    CopyModels* models = host.models(geometry, error);
+    if (models == nullptr) {
+        state.SkipWithError(error.c_str());
+    }
+    return models;
+}
+
+// A yardstick whose step is one final image: every copy of the path, three per camera image.
+void runFinalImageModel(benchmark::State& state, QuiltraHost& host, const Geometry& geometry,
+                        void (CopyModels::*model)()) {
+    CopyModels* models = modelsOrSkip(state, host, geometry);
+    if (models == nullptr) {
+        return;
+    }
+    (models->*model)();
+    for (auto _ : state) {
+        (models->*model)();
+    }
+    state.counters["final/s"] =
+        benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+    state.SetBytesProcessed(state.iterations() * 3 *
+                            static_cast<std::int64_t>(geometry.finalBytes()));
+}
+
+void runMemcpy(benchmark::State& state, QuiltraHost& host, const Geometry& geometry) {
+    runFinalImageModel(state, host, geometry, &CopyModels::memcpyBound);
+}
+
+void runThreadPerImage(benchmark::State& state, QuiltraHost& host, const Geometry& geometry) {
+    runFinalImageModel(state, host, geometry, &CopyModels::threadPerImage);
+}
+
+void runRowCopy(benchmark::State& state, QuiltraHost& host, const Geometry& geometry) {
+    CopyModels* models = modelsOrSkip(state, host, geometry);
+    if (models == nullptr) {
+        return;
+    }
+    int camera = 0;
+    for (auto _ : state) {
+        models->rowCopy(camera);
+        camera = camera + 1 == geometry.cameras ? 0 : camera + 1;
+    }
+    state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(geometry.imageBytes()));
+}
+
+void runPipeline(benchmark::State& state, QuiltraHost& host, const PipelineCase& pipelineCase) {
+    const Geometry& geometry = pipelineCase.geometry;
+    std::string error;
+    ScannerSession* session = host.session(pipelineCase, error);
+    CopyModels* models = session != nullptr ? host.models(geometry, error) : nullptr;
+    if (session == nullptr || models == nullptr) {
+        state.SkipWithError(error.c_str());
+        return;
+    }
+    MemoryDriverControl& driver = host.driver();
+    driver.resetHookTiming();
+    const std::uint64_t messagesBefore = QuiltraHost::debugMessages();
+    const std::uint64_t allocationsBefore = allocationCount();
+    const auto start = Clock::now();
+    const char* failure = nullptr;
+    for (auto _ : state) {
+        if (!session->grabOne(failure)) {
+            state.SkipWithError(failure);
+            break;
+        }
+    }
+    const auto end = Clock::now();
+    const std::uint64_t allocations = allocationCount() - allocationsBefore;
+    const std::uint64_t messages = QuiltraHost::debugMessages() - messagesBefore;
+    if (failure != nullptr) {
+        return;
+    }
+    const HookTiming hook = driver.hookTiming();
+    const double finals = static_cast<double>(state.iterations());
+    const double seconds = std::chrono::duration<double>(end - start).count();
+    const double perFinal = seconds / finals;
+
+    // The yardsticks, right after, for as many final images (or about as long).
+    const double budget = std::clamp(seconds, 0.05, 2.0);
+    const std::int64_t count = state.iterations();
+    const double memcpyPerFinal =
+        secondsPerStep([&](std::int64_t) { models->memcpyBound(); }, count, budget);
+    const double rowPerImage = secondsPerStep(
+        [&](std::int64_t i) { models->rowCopy(static_cast<int>(i % geometry.cameras)); },
+        count * geometry.cameraImagesPerFinal(), budget);
+    const double threadPerFinal =
+        secondsPerStep([&](std::int64_t) { models->threadPerImage(); }, count, budget);
+
+    const double hookPerImage = hook.calls != 0 ? static_cast<double>(hook.nanoseconds) /
+                                                      static_cast<double>(hook.calls) * 1e-9
+                                                : 0.0;
+    state.counters["final/s"] = 1.0 / perFinal;
+    state.counters["hook_us"] = hookPerImage * 1e6;
+    state.counters["row_us"] = rowPerImage * 1e6;
+    state.counters["hook/row"] = hookPerImage / rowPerImage;
+    state.counters["vs_memcpy"] = memcpyPerFinal / perFinal;
+    state.counters["vs_thread"] = threadPerFinal / perFinal;
+    state.counters["allocs/img"] = static_cast<double>(allocations) / finals;
+    state.counters["msgs/img"] = static_cast<double>(messages) / finals;
+}
+
+// What the summary needs of a run: the median of the repetitions when there are several,
+// else the run itself.
+struct Outcome {
+    bool median = false;
+    bool error = false;
+    std::string message;
+    std::map<std::string, double> counters;
+};
+
+class RecordingReporter : public benchmark::ConsoleReporter {
+public:
+    RecordingReporter() : ConsoleReporter(OO_Tabular) {}
+
+    void ReportRuns(const std::vector<Run>& runs) override {
+        ConsoleReporter::ReportRuns(runs);
+        for (const Run& run : runs) {
+            const bool median = run.run_type == Run::RT_Aggregate;
+            if (median && run.aggregate_name != "median") {
+                continue;
+            }
+            Outcome& outcome = outcomes_[run.run_name.function_name];
+            if (outcome.median && !median) {
+                continue;
+            }
+            outcome.median = median;
+            outcome.error = run.error_occurred;
+            outcome.message = run.error_message;
+            outcome.counters.clear();
+            for (const auto& [name, counter] : run.counters) {
+                outcome.counters[name] = counter.value;
+            }
+        }
+    }
+
+    const Outcome* outcome(const std::string& name) const {
+        auto found = outcomes_.find(name);
+        return found != outcomes_.end() ? &found->second : nullptr;
+    }
+
+private:
+    std::map<std::string, Outcome> outcomes_;
+};
+
+std::string pipelineName(const PipelineCase& pipelineCase) {
+    return "Pipeline/" + pipelineCase.label();
+}
+
+// "0.91 met", "0.62 NOT met", or the bare figure where the target does not apply.
+std::string judged(double value, bool applies, bool met) {
+    char text[32];
+    std::snprintf(text, sizeof text, value >= 100 ? "%.0f" : "%.2f", value);
+    std::string cell = text;
+    if (applies) {
+        cell += met ? " met" : " NOT met";
+    }
+    return cell;
+}
+
+void printTargets(const RecordingReporter& reporter, const std::vector<PipelineCase>& cases,
+                  bool countsLibraryAllocations) {
+    std::printf(
+        "\nTargets (2-core machine; every ratio against yardsticks measured in the same run):\n"
+        "  vs memcpy >= %.1f for 640x480 and larger; hook/row <= %.1f for 640x480 and larger "
+        "with Threaded=1;\n"
+        "  vs thread >= %.0f for the line-scan-like images with Threaded=1; no allocation per "
+        "final image.\n",
+        kMemcpyTarget, kHookTarget, kThreadTarget);
+    if (!countsLibraryAllocations) {
+        std::printf(
+            "  WARNING: allocations inside libquiltra.so do not reach the counting operator "
+            "new; allocs/img counts only the benchmark's own.\n");
+    }
+    std::printf("%-52s %10s %13s %13s %13s %13s\n", "case", "final/s", "vs memcpy", "hook/row",
+                "vs thread", "allocs/img");
+    int pending = 0;
+    for (const PipelineCase& pipelineCase : cases) {
+        const std::string name = pipelineName(pipelineCase);
+        const Outcome* outcome = reporter.outcome(name);
+        if (outcome == nullptr) {
+            continue;  // filtered out
+        }
+        if (outcome->error) {
+            ++pending;
+            std::printf("%-52s not run: %s\n", name.c_str(), outcome->message.c_str());
+            continue;
+        }
+        auto counter = [&](const char* key) {
+            auto found = outcome->counters.find(key);
+            return found != outcome->counters.end() ? found->second : 0.0;
+        };
+        const Geometry& geometry = pipelineCase.geometry;
+        const double vsMemcpy = counter("vs_memcpy");
+        const double hookRatio = counter("hook/row");
+        const double vsThread = counter("vs_thread");
+        const double allocations = counter("allocs/img");
+        const bool large = isLarge(geometry);
+        std::printf(
+            "%-52s %10.0f %13s %13s %13s %13s\n", name.c_str(), counter("final/s"),
+            judged(vsMemcpy, large, vsMemcpy >= kMemcpyTarget).c_str(),
+            judged(hookRatio, large && pipelineCase.threaded, hookRatio <= kHookTarget).c_str(),
+            judged(vsThread, isSmall(geometry) && pipelineCase.threaded, vsThread >= kThreadTarget)
+                .c_str(),
+            judged(allocations, true, allocations == 0).c_str());
+    }
+    if (pending != 0) {
+        std::printf("%d pipeline case(s) could not run; their targets are pending.\n", pending);
+    }
+}
+
+// A row of the table, timed by the wall clock (the work runs on several threads).
+template <typename Run>
+void addRow(const std::string& name, double minTime, Run run) {
+    benchmark::RegisterBenchmark(name.c_str(), std::move(run))
+        ->UseRealTime()
+        ->MinTime(minTime)
+        ->Unit(benchmark::kMicrosecond);
+}
+
+std::string programFolder() {
+    std::error_code error;
+    return std::filesystem::read_symlink("/proc/self/exe", error).parent_path().string();
+}
+
+}  // namespace
+}  // namespace quiltra::bench
+
+int main(int argc, char** argv) {
+    using namespace quiltra::bench;
+    // Our own option, taken out before Google Benchmark reads the rest.
+    std::string systemFolder;
+    int kept = 1;
+    for (int i = 1; i < argc; ++i) {
+        const std::string argument = argv[i];
+        if (argument.rfind("--system-dir=", 0) == 0) {
+            systemFolder = argument.substr(std::string("--system-dir=").size());
+        } else {
+            argv[kept++] = argv[i];
+        }
+    }
+    argc = kept;
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
+        return 2;
+    }
+    // Quiltra's debugger output (the hook's wait messages among it) is counted through the
+    // debug procedure; writing it to standard error as well would be timed with it.
+    setenv("QUILTRA_DEBUG_OUTPUT", "none", 0);
+
+    std::string temporary;
+    if (systemFolder.empty()) {
+        char pattern[] = "/tmp/quiltra-bench-XXXXXX";
+        if (mkdtemp(pattern) == nullptr) {
+            std::perror("quiltra-bench: mkdtemp");
+            return 1;
+        }
+        systemFolder = temporary = pattern;
+    } else {
+        std::error_code error;
+        std::filesystem::create_directories(systemFolder, error);
+    }
+
+    int status = 0;
+    {
+        QuiltraHost host(programFolder(), systemFolder);
+        std::string error;
+        if (!host.start(error)) {
+            std::fprintf(stderr, "quiltra-bench: %s\n", error.c_str());
+            status = 1;
+        } else {
+            using Yardstick = void (*)(benchmark::State&, QuiltraHost&, const Geometry&);
+            const std::pair<const char*, Yardstick> yardsticks[] = {
+                {"Memcpy/", &runMemcpy},
+                {"RowCopy/", &runRowCopy},
+                {"ThreadPerImage/", &runThreadPerImage},
+            };
+            for (const auto& [prefix, run] : yardsticks) {
+                for (const Geometry& geometry : geometries()) {
+                    addRow(prefix + geometry.label(), kBaselineMinTime,
+                           [&host, run, geometry](benchmark::State& state) {
+                               run(state, host, geometry);
+                           });
+                }
+            }
+            const std::vector<PipelineCase> cases = pipelineCases();
+            for (const PipelineCase& pipelineCase : cases) {
+                addRow(pipelineName(pipelineCase), kPipelineMinTime,
+                       [&host, pipelineCase](benchmark::State& state) {
+                           runPipeline(state, host, pipelineCase);
+                       });
+            }
+            std::printf("allocation counting %s allocations inside libquiltra.so\n",
+                        host.countsLibraryAllocations() ? "sees" : "does NOT see");
+            RecordingReporter reporter;
+            benchmark::RunSpecifiedBenchmarks(&reporter);
+            printTargets(reporter, cases, host.countsLibraryAllocations());
+        }
+    }
+    if (!temporary.empty()) {
+        std::error_code error;
+        std::filesystem::remove_all(temporary, error);
+    }
+    benchmark::Shutdown();
+    return status;
+}
