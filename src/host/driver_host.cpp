@@ -1,17 +1,24 @@
 #include "host/driver_host.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
+#include <memory>
 #include <mutex>
+#include <shared_mutex>
+#include <vector>
 
 #include "config/configuration_file.h"
 #include "config/first_start.h"
 #include "config/scanner_builder.h"
+#include "platform/debug_output.h"
 #include "platform/file_path.h"
 #include "platform/fixed_text.h"
+#include "platform/message_box.h"
 #include "platform/no_destructor.h"
 #include "platform/one_shot_timer.h"
 #include "platform/private_profile.h"
+#include "scanner/library_frame.h"
 #include "scanner/scanner.h"
 
 namespace quiltra {
@@ -21,11 +28,45 @@ namespace {
 // Buffers of initialize: the configuration file path and the driver file name.
 constexpr int kConfigPathSize = 2048;
 constexpr int kDriverFileSize = 2048;
+// The configuration file path that configureCamera shows.
+constexpr int kMessageBoxTextSize = 512;
+
+// The images one hook run collected: few, so they live on the stack unless there are many.
+class CollectedImages {
+public:
+    struct Image {
+        std::shared_ptr<Scanner> scanner;
+        ScanCamera* camera;
+    };
+
+    void add(const std::shared_ptr<Scanner>& scanner, ScanCamera* camera) {
+        if (count_ < inline_.size()) {
+            inline_[count_++] = Image{scanner, camera};
+        } else {
+            overflow_.push_back(Image{scanner, camera});
+        }
+    }
+    template <typename Visit>
+    void forEach(Visit visit) {
+        for (std::size_t i = 0; i < count_; ++i) {
+            visit(inline_[i]);
+        }
+        for (Image& image : overflow_) {
+            visit(image);
+        }
+    }
+
+private:
+    std::array<Image, 8> inline_{};
+    std::size_t count_ = 0;
+    std::vector<Image> overflow_;
+};
 
 // The completion callback Quiltra hands the driver for every real camera port it opens.
 // Called on the driver's own threads; nothing may leave it as an exception.
 void QUILTRA_CALL driverCompleteHook(int grabber, int port) {
     try {
+        LibraryFrame frame;
         DriverHost::instance().onImageComplete(grabber, port);
     } catch (...) {
         // A failure here loses this one image; the driver's thread goes on.
@@ -82,14 +123,13 @@ int DriverHost::initialize(const char* systemPath, DebugMsgProc debugMsgProc) {
     if (DriverBinding* existing = binding()) {
         return existing->loaded() ? 1 : 0;
     }
-    std::lock_guard<platform::RecursiveLock> lock(driverLock_);
-    if (binding_ != nullptr) {  // another thread's initialize came first
-        return binding_->loaded() ? 1 : 0;
+    std::lock_guard<platform::RecursiveLock> lifecycle(lifecycleLock_);
+    if (DriverBinding* existing = binding()) {  // another thread's initialize came first
+        return existing->loaded() ? 1 : 0;
     }
     if (systemPath == nullptr) {
         return 0;
     }
-    ports_.clear();
 
     char configFile[kConfigPathSize];
     platform::formatText(configFile, sizeof configFile, "%s%c%s", systemPath,
@@ -106,12 +146,15 @@ int DriverHost::initialize(const char* systemPath, DebugMsgProc debugMsgProc) {
     }
     binding->setVerbose(platform::getPrivateProfileInt("Config", "Verbose", 0, configFile));
 
+    std::lock_guard<platform::RecursiveLock> lock(driverLock_);
+    ports_.clear();
     binding_ = std::move(binding);
     current_.store(binding_.get(), std::memory_order_release);
     return binding_->loaded() ? 1 : 0;
 }
 
 int DriverHost::finalize() {
+    std::lock_guard<platform::RecursiveLock> lifecycle(lifecycleLock_);
     if (binding() == nullptr) {
         return 1;
     }
@@ -125,7 +168,8 @@ int DriverHost::finalize() {
             closeCameraPort(view->grabber, port);
         }
     }
-    // Then the library's own threads, which may still refer to ports or the binding.
+    // Then the library's own threads: the camera workers went with their scanners; the
+    // timer thread is the last.
     platform::stopTimerService();
 
     std::unique_ptr<DriverBinding> detached;
@@ -144,8 +188,22 @@ int DriverHost::configureCamera(void* ownerWindow, const char* cameraName) {
     if (cameraName == nullptr) {
         return 0;
     }
-    // The scanner side answers first for the name of an open scanner; none is open before
-    // scanners are built.
+    std::shared_ptr<Scanner> scanner;
+    {
+        std::lock_guard<platform::RecursiveLock> lock(driverLock_);
+        scanner = scanners_.find(cameraName);
+    }
+    if (scanner != nullptr) {
+        // The first scanner open under that name: its sections are written (never under the
+        // DriverLock: that takes a while), then the file is shown.
+        writeConfiguration(*scanner, cameraName);
+        char text[kMessageBoxTextSize];
+        const std::string& systemPath = scanner->binding->systemPath();
+        platform::formatText(text, sizeof text, "%s%c%s", systemPath.c_str(),
+                             platform::kPathSeparator, kConfigFileName);
+        platform::showMessageBox(ownerWindow, text, "Quiltra configuration");
+        return 1;
+    }
     DriverBinding* driver = binding();
     if (driver == nullptr || driver->entries().configureCamera == nullptr) {
         return 0;
@@ -204,9 +262,9 @@ int DriverHost::openCVLPort(int grabber, int port, const char* cameraName, int* 
 }
 
 int DriverHost::openScannerPort(int grabber, int port, const char* name, int* size) {
-    std::unique_ptr<Scanner> scanner;
+    std::shared_ptr<Scanner> scanner;
     try {
-        scanner = std::make_unique<Scanner>(binding(), name, grabber, port);
+        scanner = std::make_shared<Scanner>(binding(), name, grabber, port);
     } catch (const std::bad_alloc&) {
         return 0;
     }
@@ -223,11 +281,11 @@ int DriverHost::openScannerPort(int grabber, int port, const char* name, int* si
     }
     size[0] = width;
     size[1] = height;
+    // Complete before any other thread can reach the scanner.
+    scanner->saveScannerHook = &saveScanner;
     std::lock_guard<platform::RecursiveLock> lock(driverLock_);
-    Scanner* opened = scanner.get();
-    ports_.fillScanner(port, std::move(scanner), width, height);
-    scanners_.append(opened);
-    opened->saveScannerHook = &saveScanner;
+    ports_.fillScanner(port, scanner, width, height);
+    scanners_.append(std::move(scanner));
     return 1;
 }
 
@@ -252,11 +310,68 @@ int DriverHost::openCameraPort(DriverBinding& binding, int grabber, int port, co
         }
         return result;
     }
+    bool usedByScanner = false;
+    {
+        std::lock_guard<platform::RecursiveLock> lock(driverLock_);
+        usedByScanner = scannerCameraOn(grabber, port);
+    }
+    // The pixel size is asked again only for a port that scanner cameras use, and not under
+    // the DriverLock (the driver is called).
+    const int32_t bytesPerPixel = usedByScanner ? ScanCamera::bytesPerPixelOf(&binding, port) : 0;
     std::lock_guard<platform::RecursiveLock> lock(driverLock_);
     ports_.fillCamera(port, &binding, grabber, size[0], size[1]);
-    // The reset check of the open scanners goes here once scanners are built: it compares
-    // the size just reported with that of every scanner camera on (grabber, port).
+    if (usedByScanner) {
+        resetCheck(grabber, port, size[0], size[1], bytesPerPixel);
+    }
     return 1;
+}
+
+bool DriverHost::scannerCameraOn(int grabber, int port) const {
+    for (const auto& scanner : scanners_.scanners()) {
+        for (const auto& camera : scanner->cameras) {
+            if (camera->grabber == grabber && camera->port == port) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+void DriverHost::resetCheck(int grabber, int port, int width, int height, int32_t bytesPerPixel) {
+    // Every camera on the port learns whether its ring still fits the driver's rows, also
+    // in the scanners after the one where the check below ends.
+    for (const auto& scanner : scanners_.scanners()) {
+        for (const auto& camera : scanner->cameras) {
+            if (camera->grabber == grabber && camera->port == port) {
+                camera->pixelSizeMismatch.store(bytesPerPixel != camera->bytesPerPixel,
+                                                std::memory_order_release);
+            }
+        }
+    }
+    for (const auto& scanner : scanners_.scanners()) {
+        int32_t finalBytesPerPixel = 0;
+        {
+            std::shared_lock imageGuard(scanner->imageLock);
+            finalBytesPerPixel = scanner->bytesPerPixel;
+        }
+        bool required = false;
+        for (const auto& camera : scanner->cameras) {
+            if (required) {
+                break;
+            }
+            if (camera->grabber == grabber && camera->port == port) {
+                required = camera->height != height || camera->width != width ||
+                           finalBytesPerPixel != scanner->cameras.front()->bytesPerPixel ||
+                           camera->pixelSizeMismatch.load(std::memory_order_acquire);
+            }
+        }
+        scanner->resetRequired.store(required, std::memory_order_release);
+        if (required) {
+            scanner->binding->verboseMessage("%s: reset required due to camera changes\n",
+                                             scanner->name.c_str());
+            return;  // later scanners are not visited and keep their flags
+        }
+    }
 }
 
 void DriverHost::closeCVLPort(int grabber, int port) {
@@ -266,9 +381,9 @@ void DriverHost::closeCVLPort(int grabber, int port) {
 }
 
 bool DriverHost::closeScannerPort(int port) {
-    std::unique_ptr<Scanner> scanner;
+    std::shared_ptr<Scanner> scanner;
     {
-        // Waits for a hook in progress; once unlinked, no hook reaches the scanner.
+        // Waits for a collection in progress; once unlinked, no hook reaches the scanner.
         std::lock_guard<platform::RecursiveLock> lock(driverLock_);
         scanner = ports_.beginCloseScanner(port);
         if (scanner == nullptr) {
@@ -276,10 +391,26 @@ bool DriverHost::closeScannerPort(int port) {
         }
         scanners_.remove(scanner.get());
     }
-    scanner.reset();
+    if (LibraryFrame::nested()) {
+        // Inside a host callback, perhaps one of this scanner's own, on a thread the
+        // shutdown may have to wait for. The scanner stops calling back now when that
+        // needs no waiting (its lock is free, or this thread holds it); the rest follows
+        // when the callback has returned and its locks are released.
+        std::unique_lock<platform::RecursiveLock> scannerLock(scanner->lock, std::try_to_lock);
+        if (scannerLock.owns_lock()) {
+            scanner->beginClose();
+        }
+        LibraryFrame::defer([this, scanner, port] { finishScannerClose(*scanner, port); });
+        return true;
+    }
+    finishScannerClose(*scanner, port);
+    return true;
+}
+
+void DriverHost::finishScannerClose(Scanner& scanner, int port) {
+    scanner.shutdown();
     std::lock_guard<platform::RecursiveLock> lock(driverLock_);
     ports_.release(port);
-    return true;
 }
 
 void DriverHost::closeCameraPort(int grabber, int port) {
@@ -296,6 +427,8 @@ void DriverHost::closeCameraPort(int grabber, int port) {
     if (CloseCVLPortFn closeEntry = view->binding->entries().closeCVLPort) {
         closeEntry(grabber, port);
     }
+    // No host callback of the port starts any more; those running elsewhere end first.
+    ports_.waitForCallbacks(port);
     std::lock_guard<platform::RecursiveLock> lock(driverLock_);
     ports_.release(port);
 }
@@ -314,20 +447,31 @@ int DriverHost::forward(Fn DriverEntries::*member, int grabber, int port, Args..
     return (entries->*member)(grabber, port, args...);
 }
 
-// The port-addressed calls on a real camera port go to the driver unchanged. A scanner
-// port's calls go to its scanner once scanners are built; a free port answers 0.
+// The port-addressed calls on a real camera port go to the driver unchanged; on a scanner
+// port they go to the scanner, which the call holds a reference to while it runs; a free
+// port answers 0.
 
 int DriverHost::doCVLGrab(int grabber, int port) {
+    if (const std::shared_ptr<Scanner> scanner = ports_.scanner(port)) {
+        return scanner->grab();
+    }
     return forward(&DriverEntries::doCVLGrab, grabber, port);
 }
 
 int DriverHost::getCVLGrabRow(int grabber, int port, void* buffer, int row, int firstColumn,
                               int lastColumn) {
+    if (const std::shared_ptr<Scanner> scanner = ports_.scanner(port)) {
+        return scanner->readRow(grabber, port, buffer, row, firstColumn, lastColumn);
+    }
     return forward(&DriverEntries::getCVLGrabRow, grabber, port, buffer, row, firstColumn,
                    lastColumn);
 }
 
 int DriverHost::setCompleteCallback(int /*grabber*/, int port, CompleteCallback callback) {
+    if (const std::shared_ptr<Scanner> scanner = ports_.scanner(port)) {
+        scanner->completeCallback.store(callback, std::memory_order_release);
+        return 1;
+    }
     // Kept for the hook; the driver keeps calling the hook. An image being handed over right
     // now may still reach the previous callback.
     return ports_.setCompleteCallback(port, callback) ? 1 : 0;
@@ -356,20 +500,67 @@ int DriverHost::execCmd(int grabber, int port, const char* command, const char* 
 }
 
 void DriverHost::onImageComplete(int grabber, int port) {
-    std::lock_guard<platform::RecursiveLock> lock(driverLock_);
-    if (routeToScanners(grabber, port)) {
+    CollectedImages collected;
+    bool used = false;
+    {
+        std::lock_guard<platform::RecursiveLock> lock(driverLock_);
+        for (const auto& scanner : scanners_.scanners()) {
+            for (const auto& camera : scanner->cameras) {
+                if (camera->grabber != grabber || camera->port != port) {
+                    continue;
+                }
+                used = true;
+                if (camera->collectImage() == 0) {
+                    platform::outputDebugString("BUSY:camera collectImage returned 0\n");
+                    continue;
+                }
+                collected.add(scanner, camera.get());
+            }
+        }
+    }
+    if (!used) {
+        // An image that no scanner camera uses goes to the host's callback of its port, with
+        // the grabber and port the driver reported. A port being opened or closed, or one
+        // the driver reports outside the table, has no callback.
+        ports_.callHost(grabber, port);
         return;
     }
-    // An image that no scanner camera uses goes to the host's callback of its port, with
-    // the grabber and port the driver reported. A port being opened or closed, or one the
-    // driver reports outside the table, has no callback.
-    if (CompleteCallback callback = ports_.completeCallback(port)) {
-        callback(grabber, port);
-    }
+    collected.forEach(
+        [&](CollectedImages::Image& image) { processCollected(image.scanner, *image.camera); });
 }
 
-bool DriverHost::routeToScanners(int /*grabber*/, int /*port*/) {
-    return false;
+void DriverHost::processCollected(const std::shared_ptr<Scanner>& scanner, ScanCamera& camera) {
+    if (!camera.threaded) {
+        if (camera.processImage() != 0 && scanner->placeImage(camera) == Placement::refused) {
+            ports_.callHost(camera.grabber, camera.port);
+        }
+        return;
+    }
+    // A worker still busy with earlier images gets a little time, so that a slow camera
+    // does not pile up images in its ring; the driver's thread is never held for long.
+    uint32_t limitMs = 2;
+    {
+        std::lock_guard cameraGuard(camera.lock);
+        limitMs = camera.resampleTime / 1000 + 2;
+    }
+    const CameraWorker::Wait wait = camera.worker.waitUntilIdle(limitMs);
+    if (wait.wasBusy && (wait.waitedMs > 2 || wait.becameIdle) && camera.binding != nullptr) {
+        camera.binding->systemMessage("Waited %d ms for camera processing port %u\n", wait.waitedMs,
+                                      static_cast<unsigned>(camera.port));
+    }
+    camera.worker.handOver(&DriverHost::processOnWorker);
+}
+
+void DriverHost::processOnWorker(ScanCamera& camera) {
+    // A close requested by a host callback of this step completes when the step ends.
+    LibraryFrame frame;
+    if (camera.processImage() == 0) {
+        platform::outputDebugString("BUSY:camera processImage returned 0\n");
+        return;
+    }
+    if (camera.scanner.placeImage(camera) == Placement::refused) {
+        instance().ports_.callHost(camera.grabber, camera.port);
+    }
 }
 
 }  // namespace quiltra

@@ -53,9 +53,16 @@ public:
     int execCmd(int grabber, int port, const char* command, const char* arguments, char* result,
                 int resultSize);
 
-    // The work of driverCompleteHook: runs on the driver's thread, under the DriverLock for
-    // its whole run, for one finished image of (grabber, port) as the driver reports them.
+    // The work of driverCompleteHook, on the driver's thread, for one finished image of
+    // (grabber, port) as the driver reports them. Under the DriverLock it walks the open
+    // scanners and collects the image into the ring of every camera on that port, taking a
+    // reference to each scanner it collected for; then, without the lock, it processes and
+    // places each image (or hands it to the camera's worker). An image that no scanner
+    // camera uses, or that a scanner refuses, goes to the host's callback of the port.
     void onImageComplete(int grabber, int port);
+
+    // One step of a camera worker: processes and places the camera's next image.
+    static void processOnWorker(ScanCamera& camera);
 
     // The binding between initialize and finalize, or null. For readers on any thread; it
     // stays valid until finalize, which the host must not call while using the library.
@@ -67,15 +74,24 @@ private:
     // sizes), then entered into the slot and the ScannerList under the DriverLock. A failed
     // build destroys it and answers 0; the slot stays reserved until the caller frees it.
     int openScannerPort(int grabber, int port, const char* name, int* size);
-    // Offers an image to the cameras of the open scanners; true when some scanner camera
-    // uses (grabber, port), which then decides where the image goes. No scanner is open
-    // before scanners are built, so every image goes to the host.
-    bool routeToScanners(int grabber, int port) QUILTRA_REQUIRES(driverLock_);
+    // Processes one collected image of `camera` and places it into its scanner, or hands it
+    // to the camera's worker (threaded cameras); no library lock is held.
+    void processCollected(const std::shared_ptr<Scanner>& scanner, ScanCamera& camera);
+    // The reset check after a real camera port was opened on (grabber, port) with an image
+    // of width x height pixels, whose driver now reports `bytesPerPixel`.
+    void resetCheck(int grabber, int port, int width, int height, int32_t bytesPerPixel)
+        QUILTRA_REQUIRES(driverLock_);
+    // Whether a camera of some open scanner is on (grabber, port).
+    bool scannerCameraOn(int grabber, int port) const QUILTRA_REQUIRES(driverLock_);
 
     // Closes a scanner port: the scanner leaves the slot and the ScannerList under the
-    // DriverLock, so no hook reaches it any more, and is destroyed with no lock held.
-    // False when the port holds no scanner.
+    // DriverLock, so no hook reaches it any more; then, with no lock held, it is shut down
+    // and the slot's reference dropped. From inside a host callback (a nested library
+    // frame) the scanner only stops calling back, and the rest completes when the thread's
+    // outermost library frame ends. False when the port holds no scanner.
     bool closeScannerPort(int port);
+    // Shuts the scanner down and frees its port: the second half of a scanner port's close.
+    void finishScannerClose(Scanner& scanner, int port);
 
     int openCameraPort(DriverBinding& binding, int grabber, int port, const char* name, int* size);
     // Closes a real camera port: the slot turns busy, the driver closes it with no library
@@ -88,12 +104,14 @@ private:
     template <typename Fn, typename... Args>
     int forward(Fn DriverEntries::*member, int grabber, int port, Args... args) const;
 
-    // The DriverLock. Guards binding_ and every change of ports_ (open, close, initialize,
-    // finalize), and is held by onImageComplete for its whole run, so a port being closed or
-    // a binding being detached waits for a hook in progress. Recursive: a host callback made
-    // by the hook may call the library again on the same thread. Never held while an entry
-    // point calls the driver, so a driver that waits for its delivery thread inside one of
-    // its entries cannot deadlock against a hook waiting for this lock.
+    // Serialises initialize and finalize, which read and write files and load and unload
+    // the driver without the DriverLock. Taken before any other lock of the library.
+    mutable platform::RecursiveLock lifecycleLock_;
+    // The DriverLock. Guards binding_, the ScannerList and every change of ports_ (open,
+    // close, initialize, finalize); the hook holds it while it collects images, so a
+    // scanner port being closed waits for a collection in progress. Recursive. Taken after
+    // a scanner lock, before a camera lock. Never held while an entry point calls the
+    // driver, while the configuration file is written, or while a host callback runs.
     mutable platform::RecursiveLock driverLock_;
     std::unique_ptr<DriverBinding> binding_ QUILTRA_GUARDED_BY(driverLock_);
     // binding_.get(), published for the lock-free readers; set and cleared under driverLock_.

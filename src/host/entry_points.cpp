@@ -6,16 +6,20 @@
 #include <type_traits>
 
 #include "host/driver_host.h"
+#include "scanner/library_frame.h"
 
 namespace {
 
 using quiltra::DriverHost;
 
-// Runs one entry point's work; an exception becomes the empty answer (0, null, nothing).
+// Runs one entry point's work in a library frame (a close requested from inside a host
+// callback completes when the outermost frame ends); an exception becomes the empty answer
+// (0, null, nothing).
 template <typename Work>
 auto barrier(Work&& work) noexcept -> decltype(work()) {
     using Result = decltype(work());
     try {
+        quiltra::LibraryFrame frame;
         return work();
     } catch (...) {
         if constexpr (!std::is_void_v<Result>) {

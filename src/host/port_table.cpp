@@ -1,6 +1,16 @@
 #include "host/port_table.h"
 
+#include <chrono>
+#include <thread>
+
 namespace quiltra {
+
+namespace {
+
+// Host callbacks of each real camera port that run on this thread right now.
+thread_local std::array<int, PortTable::kSize> callbacksOnThisThread{};
+
+}  // namespace
 
 void PortTable::empty(PortSlot& slot) {
     slot.kind.store(PortKind::busy, std::memory_order_release);
@@ -9,7 +19,11 @@ void PortTable::empty(PortSlot& slot) {
     slot.width.store(0, std::memory_order_relaxed);
     slot.height.store(0, std::memory_order_relaxed);
     slot.completeCallback.store(nullptr, std::memory_order_relaxed);
-    slot.scanner.store(nullptr, std::memory_order_relaxed);
+    std::shared_ptr<Scanner> dropped;
+    {
+        std::lock_guard guard(scannerMutex_);
+        dropped = std::move(slot.scanner);
+    }
     slot.kind.store(PortKind::free, std::memory_order_release);
 }
 
@@ -47,31 +61,33 @@ void PortTable::fillCamera(int port, DriverBinding* binding, int grabber, int wi
     slot.kind.store(PortKind::camera, std::memory_order_release);
 }
 
-void PortTable::fillScanner(int port, std::unique_ptr<Scanner> scanner, int width, int height) {
+void PortTable::fillScanner(int port, std::shared_ptr<Scanner> scanner, int width, int height) {
     if (!inRange(port)) {
         return;
     }
     PortSlot& slot = slots_[port];
-    scanners_[port] = std::move(scanner);
     slot.binding.store(nullptr, std::memory_order_relaxed);
     slot.width.store(width, std::memory_order_relaxed);
     slot.height.store(height, std::memory_order_relaxed);
     slot.completeCallback.store(nullptr, std::memory_order_relaxed);
-    slot.scanner.store(scanners_[port].get(), std::memory_order_relaxed);
+    {
+        std::lock_guard guard(scannerMutex_);
+        slot.scanner = std::move(scanner);
+    }
     slot.kind.store(PortKind::scanner, std::memory_order_release);
 }
 
-std::unique_ptr<Scanner> PortTable::beginCloseScanner(int port) {
-    if (scanner(port) == nullptr) {
+std::shared_ptr<Scanner> PortTable::beginCloseScanner(int port) {
+    if (!inRange(port) || slots_[port].kind.load(std::memory_order_acquire) != PortKind::scanner) {
         return nullptr;
     }
     PortSlot& slot = slots_[port];
     slot.kind.store(PortKind::busy, std::memory_order_release);
-    slot.scanner.store(nullptr, std::memory_order_relaxed);
-    return std::move(scanners_[port]);
+    std::lock_guard guard(scannerMutex_);
+    return std::move(slot.scanner);
 }
 
-Scanner* PortTable::scanner(int port) const {
+std::shared_ptr<Scanner> PortTable::scanner(int port) const {
     if (!inRange(port)) {
         return nullptr;
     }
@@ -79,7 +95,8 @@ Scanner* PortTable::scanner(int port) const {
     if (slot.kind.load(std::memory_order_acquire) != PortKind::scanner) {
         return nullptr;
     }
-    return slot.scanner.load(std::memory_order_relaxed);
+    std::lock_guard guard(scannerMutex_);
+    return slot.scanner;
 }
 
 CameraPort PortTable::lookup(int32_t port) const {
@@ -97,7 +114,8 @@ CameraPort PortTable::lookup(int32_t port) const {
 std::optional<CameraPortView> PortTable::beginClose(int port) {
     std::optional<CameraPortView> view = camera(port);
     if (view) {
-        slots_[port].kind.store(PortKind::busy, std::memory_order_release);
+        // Sequentially consistent, as callHost's count: see there.
+        slots_[port].kind.store(PortKind::busy);
     }
     return view;
 }
@@ -132,6 +150,36 @@ CompleteCallback PortTable::completeCallback(int port) const {
         return nullptr;
     }
     return slots_[port].completeCallback.load(std::memory_order_acquire);
+}
+
+void PortTable::callHost(int grabber, int port) {
+    if (!inRange(port)) {
+        return;
+    }
+    PortSlot& slot = slots_[port];
+    // Counted before the kind is read, and a close marks the port busy before it reads the
+    // count (both sequentially consistent): either this call sees the close and calls
+    // nothing, or the close sees this call and waits for it.
+    slot.callbacksInFlight.fetch_add(1);
+    ++callbacksOnThisThread[port];
+    if (slot.kind.load() == PortKind::camera) {
+        if (CompleteCallback callback = slot.completeCallback.load(std::memory_order_acquire)) {
+            callback(grabber, port);  // a C function: nothing is thrown through it
+        }
+    }
+    --callbacksOnThisThread[port];
+    slot.callbacksInFlight.fetch_sub(1);
+}
+
+void PortTable::waitForCallbacks(int port) const {
+    if (!inRange(port)) {
+        return;
+    }
+    const PortSlot& slot = slots_[port];
+    // Closes are rare and callbacks short: a short sleep between looks is enough.
+    while (slot.callbacksInFlight.load() > callbacksOnThisThread[port]) {
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
 }
 
 }  // namespace quiltra

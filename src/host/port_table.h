@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <optional>
 
 #include "config/camera_port_lookup.h"
@@ -30,10 +31,10 @@ struct CameraPortView {
 };
 
 // One port. Every field is written only under the DriverLock (so an open, a close and the
-// completion hook exclude each other), and read without a lock by the entry points, which
-// must not wait for a hook that runs a host callback. `kind` is stored last when a slot is
-// filled and first when it is emptied, so a reader that sees `camera` sees the fields of
-// that opening, or null/zero ones if a close has begun since.
+// completion hook's walk exclude each other), and read without it by the entry points,
+// which must not wait for a hook. `kind` is stored last when a slot is filled and first
+// when it is emptied, so a reader that sees `camera` sees the fields of that opening, or
+// null/zero ones if a close has begun since.
 struct PortSlot {
     std::atomic<PortKind> kind{PortKind::free};
     std::atomic<DriverBinding*> binding{nullptr};
@@ -43,8 +44,13 @@ struct PortSlot {
     // The host's callback for a real camera port; also stored without the DriverLock by
     // setCompleteCallback, so it may change while an image is being handed over.
     std::atomic<CompleteCallback> completeCallback{nullptr};
-    // The scanner open on a scanner port, for the lock-free readers; the PortTable owns it.
-    std::atomic<Scanner*> scanner{nullptr};
+    // Host callbacks of this real camera port running now, on any thread; a close waits
+    // until only its own thread's are left.
+    std::atomic<int> callbacksInFlight{0};
+    // The scanner open on a scanner port: the slot's reference. Guarded by the table's
+    // scannerMutex_ (so an entry point can copy it without the DriverLock); changed only
+    // under the DriverLock as well.
+    std::shared_ptr<Scanner> scanner;
 };
 
 // The PortTable: the only code that touches PortSlot fields. Functions marked "DriverLock"
@@ -67,16 +73,16 @@ public:
     // nothing when the port is not a real camera port.
     std::optional<CameraPortView> beginClose(int port);
 
-    // DriverLock. Turns a busy slot into a scanner port owning `scanner`, with the final
+    // DriverLock. Turns a busy slot into a scanner port holding `scanner`, with the final
     // image size reported at opening.
-    void fillScanner(int port, std::unique_ptr<Scanner> scanner, int width, int height);
-    // DriverLock. Marks a scanner port busy for its close and hands over its scanner; null
-    // when the port is not a scanner port.
-    std::unique_ptr<Scanner> beginCloseScanner(int port);
+    void fillScanner(int port, std::shared_ptr<Scanner> scanner, int width, int height);
+    // DriverLock. Marks a scanner port busy for its close and hands over the slot's
+    // reference; null when the port is not a scanner port.
+    std::shared_ptr<Scanner> beginCloseScanner(int port);
 
-    // The scanner open on a port, or null (also for a port out of range). It stays valid
-    // until the host closes that port.
-    Scanner* scanner(int port) const;
+    // A reference to the scanner open on a port, or null (also for a port out of range):
+    // the caller keeps it alive for as long as it holds the reference.
+    std::shared_ptr<Scanner> scanner(int port) const;
 
     // Construction's view of a port: a real camera with its image size, or a scanner.
     CameraPort lookup(int32_t port) const override;
@@ -89,12 +95,21 @@ public:
     // not a real camera port.
     CompleteCallback completeCallback(int port) const;
 
+    // Calls the host's callback of a real camera port, if it has one, with (grabber, port)
+    // as given, counted as in flight so that a close of the port can wait for it.
+    void callHost(int grabber, int port);
+    // Waits until no host callback of `port` runs on another thread (a close has marked
+    // the port busy, so no new one starts). Callbacks of the calling thread are not waited
+    // for: a callback may close its own port.
+    void waitForCallbacks(int port) const;
+
 private:
-    static void empty(PortSlot& slot);
+    void empty(PortSlot& slot);
 
     std::array<PortSlot, kSize> slots_;
-    // The scanners of the scanner ports; changed only under the DriverLock.
-    std::array<std::unique_ptr<Scanner>, kSize> scanners_;
+    // Guards every slot's `scanner` reference (copied by entry points on any thread). A
+    // leaf lock: nothing else is taken while it is held.
+    mutable std::mutex scannerMutex_;
 };
 
 }  // namespace quiltra

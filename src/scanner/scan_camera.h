@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -11,6 +12,7 @@
 #include "platform/thread_annotations.h"
 #include "plugins/filter_binding.h"
 #include "plugins/resampler_binding.h"
+#include "scanner/camera_worker.h"
 
 namespace quiltra {
 
@@ -31,8 +33,8 @@ public:
     // (bytesPerPixelOf), then allocates the ring (allocateRing).
     ScanCamera(Scanner& owner, DriverBinding* driver, int32_t cameraPort, int32_t cameraWidth,
                int32_t cameraHeight, int32_t cameraBytesPerPixel);
-    // Releases every resampler binding, then every filter binding, then the ring, then
-    // `processed`.
+    // Stops the worker, then releases every resampler binding, then every filter binding,
+    // then the ring, then `processed`.
     ~ScanCamera();
     ScanCamera(const ScanCamera&) = delete;
     ScanCamera& operator=(const ScanCamera&) = delete;
@@ -49,18 +51,32 @@ public:
     // Byte size of one ring buffer (Scanner::imageByteSize: negative for a negative size).
     double ringBufferSize() const;
 
-    // Entry calibIndex of `filters` / `resamplers`, or null when there is none.
-    FilterBinding* activeFilter() const;
-    ResamplerBinding* activeResampler() const;
+    // Entry calibIndex of `filters` / `resamplers`, or null when there is none. The
+    // pointer stays valid while the caller holds this camera's lock.
+    FilterBinding* activeFilter() const QUILTRA_REQUIRES(lock);
+    ResamplerBinding* activeResampler() const QUILTRA_REQUIRES(lock);
     // The active resampler's (outputColumns, outputRows), else the camera's (width, height).
     ImageSize outputSize() const;
 
+    // Copies the driver's last image of this camera's port row by row into ring buffer
+    // writeIndex and advances it. Returns the bytes collected; 0, with the ring unchanged,
+    // when a row read fails, the driver has no getCVLGrabRow or the camera's port was
+    // reopened with another pixel size. Runs on the driver's thread under the DriverLock.
+    uint32_t collectImage();
+    // Runs ring buffer readIndex through the active prefilter and resampler into
+    // `processed` (a plain copy when a resampler is active but there is nothing to do) and
+    // advances readIndex. Returns the byte size of the processed image; 0 when the
+    // resampler reported none.
+    uint32_t processImage();
+    // Releases the plug-in instances and unloads their libraries (the scanner is shutting
+    // down); processing then has no prefilter or resampler.
+    void releasePlugins();
     Scanner& scanner;              // the owner; outlives the camera
     DriverBinding* const binding;  // the driver serving this camera's port; not owned
 
     // Calibration entries, parallel lists with one entry each per calibration entry; a
     // filter entry may be empty. Filled while the scanner is built (no other thread sees
-    // it yet), then only read.
+    // it yet), then read under `lock`, and emptied under it when the scanner shuts down.
     std::vector<std::unique_ptr<FilterBinding>> filters;
     std::vector<std::unique_ptr<ResamplerBinding>> resamplers;
 
@@ -74,6 +90,10 @@ public:
     const int32_t width;
     const int32_t height;
     const int32_t bytesPerPixel;
+    // Set by the reset check while the camera's port is open with another pixel size than
+    // the ring was made for: the camera collects nothing until the port is reopened with
+    // the old one.
+    std::atomic<bool> pixelSizeMismatch{false};
 
     // The active calibration entry; changed only with the scanner lock and this lock held.
     uint32_t calibIndex QUILTRA_GUARDED_BY(lock) = 0;
@@ -95,6 +115,13 @@ public:
     std::array<std::vector<uint8_t>, kRingSize> ring QUILTRA_GUARDED_BY(lock);
     // Output of the processing chain, sized for the output size; allocated on first use.
     std::vector<uint8_t> processed QUILTRA_GUARDED_BY(lock);
+
+    // Processes and places the images of a threaded camera; idle until the first one.
+    CameraWorker worker;
+
+private:
+    // Allocates `processed` zero-filled with `size` bytes when it is still empty.
+    void allocateProcessed(double size) QUILTRA_REQUIRES(lock);
 };
 
 }  // namespace quiltra

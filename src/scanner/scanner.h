@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <initializer_list>
 #include <memory>
+#include <shared_mutex>
 #include <string>
 #include <vector>
 
@@ -30,7 +31,18 @@ struct ScanSize {
     int32_t bandHeight = 0;
 };
 
-class Scanner {
+// What became of an image offered to a scanner.
+enum class Placement {
+    placed,   // written into the final image and counted
+    refused,  // no final image, a reset is required, or not one of this scanner's cameras
+    closed,   // the scanner's port is being closed: the image is dropped
+};
+
+// Shared once its port is open: the port's slot holds one reference, and so does every hook
+// run, worker step and timer callback that uses it. A port's close shuts the scanner down
+// (timer, workers, plug-ins) before it drops the slot's reference; whoever drops the last
+// one frees it.
+class Scanner : public std::enable_shared_from_this<Scanner> {
 public:
     // More cameras do not fit the 32-bit receive mask.
     static constexpr std::size_t kMaxCameras = 32;
@@ -39,7 +51,7 @@ public:
     Scanner(DriverBinding* driver, const char* scannerName, int32_t scannerGrabber,
             int32_t scannerPort);
     // Kills the pending timer, frees the final image, destroys the cameras in list order,
-    // then the rest. The caller has unlinked the scanner so that no other thread reaches it.
+    // then the rest. No other thread reaches the scanner any more.
     ~Scanner();
     Scanner(const Scanner&) = delete;
     Scanner& operator=(const Scanner&) = delete;
@@ -64,6 +76,52 @@ public:
 
     bool hasImage() const;
 
+    // The scanner grab: doCVLGrab of each camera's driver in camera order, stopping at the
+    // first camera whose driver lacks it or answers anything but 1. 1 when every camera
+    // answered 1 (also without cameras), else 0.
+    int grab() const;
+    // getCVLGrabRow on the scanner's port: copies columns firstColumn..lastColumn of one
+    // row of the final image. 0 for another grabber or port, while a reset is required,
+    // without a final image, for a row or column outside it, firstColumn > lastColumn or a
+    // null buffer. Takes no scanner lock (a host may read rows on one thread while another
+    // waits in a completion callback); it never reads an image that is being reallocated.
+    int readRow(int32_t rowGrabber, int32_t rowPort, void* buffer, int32_t row, int32_t firstColumn,
+                int32_t lastColumn) const;
+
+    // Places the processed image of `camera` into the band of its scan index, counts it,
+    // sends the pass-through notification, completes the final image when every camera
+    // has every scan, and otherwise applies the timer rule. Runs on the driver's thread or
+    // a camera worker; takes the scanner lock for its whole run, host callbacks included.
+    Placement placeImage(ScanCamera& camera);
+    // Ends the cycle and prepares the next (the timer is cancelled, the receive mask
+    // cleared, the image shifted for the overlap). Returns the smallest scan index before.
+    // Scanner lock.
+    uint32_t resetCycle() QUILTRA_REQUIRES(lock);
+    // Shifts the final image so that scan x modulo scanCount is the next band and sets every
+    // camera's scan index to it. Scanner lock.
+    void setCount(uint32_t x) QUILTRA_REQUIRES(lock);
+    // Fills every part of the final image that the current cycle has not written with the
+    // low byte of `value`; nothing without a final image. Returns 0. Scanner lock.
+    int fillMissing(int value) QUILTRA_REQUIRES(lock);
+    // Cancels the pending grab timeout and, for a nonzero delay, arms a new one. The timer
+    // refers to the scanner only weakly. Scanner lock.
+    void startTimer(uint32_t delayMs) QUILTRA_REQUIRES(lock);
+    // The grab timeout, on the timer thread: counts the cameras that did not deliver,
+    // reports, completes the final image when enough scans arrived, and resets the cycle.
+    // A timer that was cancelled or re-armed before it got the lock does nothing.
+    void onTimeout(uint32_t firedTimerId);
+
+    // The first step of closing the port: from now on no image is placed, no timeout runs
+    // and the host is not called back any more; the pending timer is cancelled. Safe from
+    // inside the scanner's own callbacks (the lock is recursive).
+    void beginClose();
+    // The rest of closing the port, on a thread that holds no library lock: beginClose,
+    // then each camera's worker is stopped (the image in progress finishes first) and the
+    // plug-ins are released. Idempotent.
+    void shutdown();
+    // True once beginClose has run.
+    bool closing() const;
+
     // "%s: final image too big, (%dx%d) %d bit - %.1f MB\n" for an image (the final image or a
     // ring buffer) of width x height pixels and `size` bytes that cannot be allocated; sent
     // to the host's debug procedure whatever the verbose flag says.
@@ -76,8 +134,13 @@ public:
 
     // Guards the cycle: the receive mask, the cameras' scan indices and counters, the timer
     // id, the final image and its geometry, the pass-through list, overlap and the other
-    // assembly settings. Taken before any camera lock, after the DriverLock.
+    // assembly settings. Taken before the DriverLock and any camera lock; host callbacks
+    // are called with it held.
     mutable platform::RecursiveLock lock;
+    // Held exclusively, inside `lock`, while the final image is reallocated and its
+    // geometry (width, height, bytesPerPixel, image, imageSize) changes; shared by row
+    // readers, which take no scanner lock. Never held while the host is called.
+    mutable std::shared_mutex imageLock;
 
     DriverBinding* const binding;  // not owned; may be null only in tests
     // In configuration order; the index is the camera's bit in receiveMask. Filled while
@@ -92,13 +155,17 @@ public:
     int32_t minScans QUILTRA_GUARDED_BY(lock) = 0;
     uint32_t timerId QUILTRA_GUARDED_BY(lock) = 0;  // pending one-shot timer; 0: none
     uint32_t receiveMask QUILTRA_GUARDED_BY(lock) = 0;
-    int32_t width QUILTRA_GUARDED_BY(lock) = 0;
-    int32_t height QUILTRA_GUARDED_BY(lock) = 0;
-    int32_t bytesPerPixel QUILTRA_GUARDED_BY(lock) = 0;
+    // The final image and its geometry: changed with `lock` and `imageLock` held, read with
+    // either. Its content is written under `lock` only.
+    int32_t width = 0;
+    int32_t height = 0;
+    int32_t bytesPerPixel = 0;
     // width x height pixels, rows top to bottom, no padding; null when not allocated.
-    std::unique_ptr<uint8_t[]> image QUILTRA_GUARDED_BY(lock);
-    uint32_t imageSize QUILTRA_GUARDED_BY(lock) = 0;  // bytes, as last allocated
-    CompleteCallback completeCallback QUILTRA_GUARDED_BY(lock) = nullptr;
+    std::unique_ptr<uint8_t[]> image;
+    uint32_t imageSize = 0;  // bytes, as last allocated
+    // Set by the host at any time (setCompleteCallback takes no scanner lock, so a host
+    // may set it while a callback of this scanner waits for it).
+    std::atomic<CompleteCallback> completeCallback{nullptr};
     // Set or cleared by the reset check when a real camera port is reopened.
     std::atomic<bool> resetRequired{false};
     bool active QUILTRA_GUARDED_BY(lock) = false;
@@ -113,7 +180,26 @@ public:
 
 private:
     // The final image of `size` bytes: kept when it has that size, else reallocated.
-    bool allocateImage(double size);
+    bool allocateImage(double size) QUILTRA_REQUIRES(lock);
+    // Byte offset of camera `index`'s segment in `band` (limited to scanCount - 1).
+    int64_t placementOffset(uint32_t band, std::size_t index) const QUILTRA_REQUIRES(lock);
+    // Writes the output rows of `camera` (camera `index`) into band `band`, from
+    // `processed` with an active resampler, else straight from the driver. Writes nothing
+    // that would fall outside the camera's segment or the final image.
+    void writeRows(ScanCamera& camera, std::size_t index, uint32_t band) QUILTRA_REQUIRES(lock);
+    // Fills `rows` rows of `bytes` bytes from `offset` on, one row pitch apart, with `value`
+    // (clipped to the final image).
+    void fillRows(int64_t offset, int64_t rows, int64_t bytes, uint8_t value)
+        QUILTRA_REQUIRES(lock);
+    // Calls the host's completion callback with (callbackGrabber, callbackPort) unless the
+    // scanner is closing.
+    void notifyHost(int32_t callbackGrabber, int32_t callbackPort) const QUILTRA_REQUIRES(lock);
+
+    bool closing_ QUILTRA_GUARDED_BY(lock) = false;
+    std::atomic<bool> shutDown_{false};  // shutdown() has begun
+    // This scanner's key in the table through which a firing timer finds it; 0 until the
+    // first timer is armed.
+    uintptr_t timerKey_ QUILTRA_GUARDED_BY(lock) = 0;
 };
 
 }  // namespace quiltra

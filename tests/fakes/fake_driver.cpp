@@ -57,6 +57,8 @@ public:
         release(systemPath_);
         release(calls_);
         release(queue_);
+        release(frames_);
+        release(announced_);
         enqueued_ = 0;
         finished_ = 0;
     }
@@ -102,6 +104,11 @@ public:
     void setResult(const std::string& entry, int result) override {
         std::lock_guard<std::mutex> lock(mutex_);
         results_[entry] = result;
+    }
+
+    void setPortResult(const std::string& entry, int port, int result) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        results_[entry + "@" + std::to_string(port)] = result;
     }
 
     void setExecReply(const std::string& reply) override {
@@ -192,10 +199,20 @@ public:
         calls_.push_back(std::move(call));
     }
 
-    int result(const char* entry) {
+    int result(const char* entry, int port = -1) {
         std::lock_guard<std::mutex> lock(mutex_);
-        auto found = results_.find(entry);
+        auto found = results_.find(std::string(entry) + "@" + std::to_string(port));
+        if (found == results_.end()) {
+            found = results_.find(entry);
+        }
         return found != results_.end() ? found->second : 1;
+    }
+
+    // The number of the image of `port` being announced or announced last.
+    int frame(int port) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        auto found = frames_.find(port);
+        return found != frames_.end() ? found->second : 0;
     }
 
     void setHostSettings(const char* systemPath, DebugMsgProc proc, bool setPath, bool setProc) {
@@ -401,6 +418,7 @@ private:
             queue_.erase(queue_.begin());
             auto found = callbacks_.find(port);
             CompleteCallback callback = found != callbacks_.end() ? found->second : nullptr;
+            frames_[port] = announced_[port]++;
             delivering_ = true;
             lock.unlock();
             if (callback != nullptr) {
@@ -442,6 +460,8 @@ private:
 
     std::thread worker_;
     std::vector<std::pair<int, int>> queue_;
+    std::map<int, int> frames_;     // per port: the frame its rows show
+    std::map<int, int> announced_;  // per port: images announced so far
     bool stopping_ = false;
     bool delivering_ = false;
     bool deliveryStuck_ = false;
@@ -553,7 +573,7 @@ void QUILTRA_CALL closeCVLPort(int grabber, int port) {
 
 int QUILTRA_CALL doCVLGrab(int grabber, int port) {
     fake().record("doCVLGrab", grabber, port);
-    int answer = fake().result("doCVLGrab");
+    int answer = fake().result("doCVLGrab", port);
     if (answer == 1 && fake().deliverOnGrab()) {
         fake().deliver(grabber, port);
     }
@@ -565,8 +585,9 @@ int QUILTRA_CALL getCVLGrabRow(int grabber, int port, void* buffer, int row, int
                                int lastColumn) {
     fake().record("getCVLGrabRow", grabber, port, static_cast<const void*>(buffer), row,
                   firstColumn, lastColumn);
-    int answer = fake().result("getCVLGrabRow");
+    int answer = fake().result("getCVLGrabRow", port);
     quiltra::fake::ImageSize size = fake().imageSize(port);
+    const int frame = fake().frame(port);
     if (answer != 1 || buffer == nullptr || row < 0 || row >= size.height || firstColumn < 0 ||
         lastColumn >= size.width || firstColumn > lastColumn) {
         return answer == 1 ? 0 : answer;
@@ -575,7 +596,7 @@ int QUILTRA_CALL getCVLGrabRow(int grabber, int port, void* buffer, int row, int
     auto* out = static_cast<std::uint8_t*>(buffer);
     for (int column = firstColumn; column <= lastColumn; ++column) {
         for (int plane = 0; plane < bytes; ++plane) {
-            *out++ = quiltra::fake::pixel(port, row, column, plane);
+            *out++ = quiltra::fake::pixel(port, row, column, plane, frame);
         }
     }
     return 1;

@@ -13,9 +13,10 @@
 namespace quiltra::fake {
 
 // The byte the fake serves at (port, row, column) of an image, for each byte of a pixel
-// (plane 0 for the first byte of a pixel, 1 for the second, ...).
-inline std::uint8_t pixel(int port, int row, int column, int plane = 0) {
-    return static_cast<std::uint8_t>(port * 31 + row * 7 + column + plane * 101);
+// (plane 0 for the first byte of a pixel, 1 for the second, ...). `frame` numbers the
+// images the delivery thread announced on the port, from 0.
+inline std::uint8_t pixel(int port, int row, int column, int plane = 0, int frame = 0) {
+    return static_cast<std::uint8_t>(port * 31 + row * 7 + column + plane * 101 + frame * 53);
 }
 
 // How the call log writes a text argument: in double quotes, or null.
@@ -61,6 +62,8 @@ public:
     // The answer of an entry that only answers (configureCamera, doCVLGrab, getCVLGrabRow,
     // getPropertyRange, getProperty, setProperty, setCmdCallback, execCmd); default 1.
     virtual void setResult(const std::string& entry, int result) = 0;
+    // The same for one port only; it comes before setResult's answer.
+    virtual void setPortResult(const std::string& entry, int port, int result) = 0;
     // The text execCmd copies into the result buffer (cut to its size).
     virtual void setExecReply(const std::string& reply) = 0;
 

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "fake_plugin.h"
 #include "host_test_fixture.h"
@@ -84,25 +85,85 @@ TEST_F(ScannerPorts, AScannerPortIsNoCameraForAnotherScanner) {
                 ElementsAre(StartsWith("Scanner0003: invalid driver for port 10 in ")));
 }
 
-TEST_F(ScannerPorts, OtherCallsOnAScannerPortAnswer0AndReachNoDriver) {
+TEST_F(ScannerPorts, CallsAScannerPortDoesNotHandleAnswer0AndReachNoDriver) {
     start(kTwoCameras);
     int size[2] = {0, 0};
     ASSERT_EQ(openCVLPort(0, 10, "Scanner0001", size), 1);
     driver().clearCalls();
-    unsigned char row[512] = {};
     int value = 7;
     int low = 0;
     int high = 0;
     char reply[16] = "x";
-    EXPECT_EQ(doCVLGrab(0, 10), 0);
-    EXPECT_EQ(getCVLGrabRow(0, 10, row, 0, 0, 9), 0);
-    EXPECT_EQ(setCompleteCallback(0, 10, &CallbackRecorder::callback), 0);
     EXPECT_EQ(getPropertyRange(0, 10, "Width", &low, &high), 0);
+    EXPECT_EQ(setCmdCallback(0, 10, nullptr), 0);
     EXPECT_EQ(getProperty(0, 10, "Width", &value), 0);
     EXPECT_EQ(setProperty(0, 10, "Gain", 3), 0);
     EXPECT_EQ(execCmd(0, 10, "reset", "", reply, sizeof reply), 0);
     EXPECT_THAT(driver().calls(), IsEmpty());
     EXPECT_EQ(value, 7);
+}
+
+TEST_F(ScannerPorts, AGrabStartsTheCamerasInOrderUpToTheFirstRefusal) {
+    start(
+        "[Scanner0001]\nCameras=3\n[Scanner0001.Camera1]\nPort=1\n[Scanner0001.Camera2]\n"
+        "Port=2\n[Scanner0001.Camera3]\nPort=3\n[Scanner0002]\nCameras=0\n");
+    openCamera(3);
+    int size[2] = {0, 0};
+    ASSERT_EQ(openCVLPort(0, 10, "Scanner0001", size), 1);
+    ASSERT_EQ(openCVLPort(0, 11, "Scanner0002", size), 1);
+    driver().clearCalls();
+    EXPECT_EQ(doCVLGrab(0, 11), 1);  // no cameras
+    EXPECT_EQ(doCVLGrab(5, 10), 1);  // the scanner's own grabber is not looked at
+    driver().setPortResult("doCVLGrab", 2, 0);
+    EXPECT_EQ(doCVLGrab(0, 10), 0);
+    EXPECT_THAT(driver().callsOf("doCVLGrab"),
+                ElementsAre("doCVLGrab(0,1)", "doCVLGrab(0,2)", "doCVLGrab(0,3)", "doCVLGrab(0,1)",
+                            "doCVLGrab(0,2)"));
+}
+
+TEST_F(ScannerPorts, RowReadsOutsideTheFinalImageAreRefused) {
+    start(kTwoCameras);  // 120 x 300, one byte per pixel
+    int size[2] = {0, 0};
+    ASSERT_EQ(openCVLPort(0, 10, "Scanner0001", size), 1);
+    unsigned char row[200];
+    struct Read {
+        int grabber, row, first, last;
+        bool withBuffer;
+        int expected;
+    };
+    for (const Read& read : std::vector<Read>{{0, 0, 0, 119, true, 1},
+                                              {0, 299, 7, 7, true, 1},
+                                              {1, 0, 0, 0, true, 0},
+                                              {0, -1, 0, 0, true, 0},
+                                              {0, 300, 0, 0, true, 0},
+                                              {0, 0, -1, 3, true, 0},
+                                              {0, 0, 0, 120, true, 0},
+                                              {0, 0, 5, 4, true, 0},
+                                              {0, 0, 0, 0, false, 0}}) {
+        row[1] = 0xAB;
+        EXPECT_EQ(getCVLGrabRow(read.grabber, 10, read.withBuffer ? row : nullptr, read.row,
+                                read.first, read.last),
+                  read.expected)
+            << "row " << read.row << " columns " << read.first << ".." << read.last;
+        if (read.first == read.last && read.expected == 1) {
+            EXPECT_EQ(row[1], 0xAB);  // exactly one pixel copied
+        }
+    }
+}
+
+TEST_F(ScannerPorts, ConfigureCameraWritesTheFirstOpenScannerOfThatName) {
+    start(kTwoCameras);
+    int size[2] = {0, 0};
+    ASSERT_EQ(openCVLPort(0, 10, "Scanner0001", size), 1);
+    ASSERT_EQ(openCVLPort(0, 11, "Scanner0001", size), 1);
+    driver().clearCalls();
+    EXPECT_EQ(configureCamera(nullptr, "Scanner0001"), 1);
+    EXPECT_THAT(driver().calls(), IsEmpty());
+    EXPECT_THAT(readFile(dir_.file("Quiltra.ini")),
+                ::testing::HasSubstr("[Scanner0001]\nCameras=2\nScans=3\n"));
+    // A scanner name that is not open goes to the driver like any other name.
+    EXPECT_EQ(configureCamera(nullptr, "Scanner0002"), 1);
+    EXPECT_THAT(driver().calls(), ElementsAre(StartsWith("configureCamera(")));
 }
 
 TEST_F(ScannerPorts, FinalizeClosesOpenScannersFirst) {
