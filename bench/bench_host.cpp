@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <fstream>
 #include <mutex>
+#include <utility>
 #include <vector>
 
 #include "allocation_counter.h"

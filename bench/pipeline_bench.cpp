@@ -16,10 +16,10 @@
 //   vs_thread   pipeline throughput / the model with one new thread per camera image
 //   allocs/img  operator new calls per final image in the timed loop (after warm-up)
 //   msgs/img    debug messages per final image (a hook waiting for a busy worker sends one)
-// The Memcpy, RowCopy and ThreadPerImage rows show the yardsticks on their own.
+// The Memcpy, RowCopy and ThreadPerImage rows show the yardsticks on their own. At the end it
+// prints both as Markdown tables, the pipeline rows marked against their targets.
 #include <benchmark/benchmark.h>
 #include <stdlib.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -208,7 +208,13 @@ struct Outcome {
     bool median = false;
     bool error = false;
     std::string message;
+    double microseconds = 0;  // wall time per iteration
     std::map<std::string, double> counters;
+
+    double counter(const char* name) const {
+        auto found = counters.find(name);
+        return found != counters.end() ? found->second : 0.0;
+    }
 };
 
 class RecordingReporter : public benchmark::ConsoleReporter {
@@ -229,6 +235,7 @@ public:
             outcome.median = median;
             outcome.error = run.error_occurred;
             outcome.message = run.error_message;
+            outcome.microseconds = run.GetAdjustedRealTime();
             outcome.counters.clear();
             for (const auto& [name, counter] : run.counters) {
                 outcome.counters[name] = counter.value;
@@ -249,21 +256,50 @@ std::string pipelineName(const PipelineCase& pipelineCase) {
     return "Pipeline/" + pipelineCase.label();
 }
 
-// "0.91 met", "0.62 NOT met", or the bare figure where the target does not apply.
-std::string judged(double value, bool applies, bool met) {
+// A figure with three significant digits or more.
+std::string figure(double value) {
     char text[32];
-    std::snprintf(text, sizeof text, value >= 100 ? "%.0f" : "%.2f", value);
-    std::string cell = text;
-    if (applies) {
-        cell += met ? " met" : " NOT met";
-    }
-    return cell;
+    std::snprintf(text, sizeof text, value >= 100 ? "%.0f" : value >= 10 ? "%.1f" : "%.2f", value);
+    return text;
 }
 
+// "0.91 met", "0.62 NOT met", or the bare figure where the target does not apply.
+std::string judged(double value, bool applies, bool met) {
+    return figure(value) + (applies ? (met ? " met" : " NOT met") : "");
+}
+
+// The yardsticks of every layout on their own, as a Markdown table.
+void printYardsticks(const RecordingReporter& reporter) {
+    std::printf(
+        "\nYardsticks (median wall time; memcpy and thread per image per final image, row copy "
+        "per camera image):\n\n"
+        "| layout | memcpy us | memcpy GB/s | row copy us | thread per image us |\n"
+        "|---|---:|---:|---:|---:|\n");
+    for (const Geometry& geometry : geometries()) {
+        const Outcome* memcpy = reporter.outcome("Memcpy/" + geometry.label());
+        const Outcome* rows = reporter.outcome("RowCopy/" + geometry.label());
+        const Outcome* threads = reporter.outcome("ThreadPerImage/" + geometry.label());
+        if (memcpy == nullptr && rows == nullptr && threads == nullptr) {
+            continue;  // filtered out
+        }
+        auto time = [](const Outcome* outcome) {
+            return outcome != nullptr && !outcome->error ? figure(outcome->microseconds)
+                                                         : std::string("-");
+        };
+        const std::string bandwidth = memcpy != nullptr && !memcpy->error
+                                          ? figure(memcpy->counter("bytes_per_second") / 1e9)
+                                          : std::string("-");
+        std::printf("| %s | %s | %s | %s | %s |\n", geometry.label().c_str(), time(memcpy).c_str(),
+                    bandwidth.c_str(), time(rows).c_str(), time(threads).c_str());
+    }
+}
+
+// The pipeline rows against the targets, as a Markdown table.
 void printTargets(const RecordingReporter& reporter, const std::vector<PipelineCase>& cases,
                   bool countsLibraryAllocations) {
     std::printf(
-        "\nTargets (2-core machine; every ratio against yardsticks measured in the same run):\n"
+        "\nTargets (every ratio against yardsticks measured in the same run, right after the "
+        "pipeline):\n"
         "  vs memcpy >= %.1f for 640x480 and larger; hook/row <= %.1f for 640x480 and larger "
         "with Threaded=1;\n"
         "  vs thread >= %.0f for the line-scan-like images with Threaded=1; no allocation per "
@@ -274,40 +310,45 @@ void printTargets(const RecordingReporter& reporter, const std::vector<PipelineC
             "  WARNING: allocations inside libquiltra.so do not reach the counting operator "
             "new; allocs/img counts only the benchmark's own.\n");
     }
-    std::printf("%-52s %10s %13s %13s %13s %13s\n", "case", "final/s", "vs memcpy", "hook/row",
-                "vs thread", "allocs/img");
+    std::printf(
+        "\n| case | final/s | hook us | row us | vs memcpy | hook/row | vs thread | allocs/img "
+        "| waits/img |\n"
+        "|---|---:|---:|---:|---:|---:|---:|---:|---:|\n");
     int pending = 0;
     for (const PipelineCase& pipelineCase : cases) {
-        const std::string name = pipelineName(pipelineCase);
-        const Outcome* outcome = reporter.outcome(name);
+        const std::string name = pipelineCase.label();
+        const Outcome* outcome = reporter.outcome(pipelineName(pipelineCase));
         if (outcome == nullptr) {
             continue;  // filtered out
         }
         if (outcome->error) {
             ++pending;
-            std::printf("%-52s not run: %s\n", name.c_str(), outcome->message.c_str());
+            std::printf("| %s | not run: %s |\n", name.c_str(), outcome->message.c_str());
             continue;
         }
-        auto counter = [&](const char* key) {
-            auto found = outcome->counters.find(key);
-            return found != outcome->counters.end() ? found->second : 0.0;
-        };
         const Geometry& geometry = pipelineCase.geometry;
-        const double vsMemcpy = counter("vs_memcpy");
-        const double hookRatio = counter("hook/row");
-        const double vsThread = counter("vs_thread");
-        const double allocations = counter("allocs/img");
+        const double vsMemcpy = outcome->counter("vs_memcpy");
+        const double hookRatio = outcome->counter("hook/row");
+        const double vsThread = outcome->counter("vs_thread");
+        const double allocations = outcome->counter("allocs/img");
         const bool large = isLarge(geometry);
         std::printf(
-            "%-52s %10.0f %13s %13s %13s %13s\n", name.c_str(), counter("final/s"),
+            "| %s | %s | %s | %s | %s | %s | %s | %s | %s |\n", name.c_str(),
+            figure(outcome->counter("final/s")).c_str(),
+            figure(outcome->counter("hook_us")).c_str(), figure(outcome->counter("row_us")).c_str(),
             judged(vsMemcpy, large, vsMemcpy >= kMemcpyTarget).c_str(),
             judged(hookRatio, large && pipelineCase.threaded, hookRatio <= kHookTarget).c_str(),
             judged(vsThread, isSmall(geometry) && pipelineCase.threaded, vsThread >= kThreadTarget)
                 .c_str(),
-            judged(allocations, true, allocations == 0).c_str());
+            judged(allocations, true, allocations == 0).c_str(),
+            figure(outcome->counter("msgs/img")).c_str());
     }
     if (pending != 0) {
-        std::printf("%d pipeline case(s) could not run; their targets are pending.\n", pending);
+        std::printf("\n%d pipeline case(s) could not run; their targets are pending.\n", pending);
+    }
+    const std::string last = QuiltraHost::lastDebugMessage();
+    if (!last.empty()) {
+        std::printf("\nQuiltra's last debug message: %s\n", last.c_str());
     }
 }
 
@@ -396,6 +437,7 @@ int main(int argc, char** argv) {
                         host.countsLibraryAllocations() ? "sees" : "does NOT see");
             RecordingReporter reporter;
             benchmark::RunSpecifiedBenchmarks(&reporter);
+            printYardsticks(reporter);
             printTargets(reporter, cases, host.countsLibraryAllocations());
         }
     }
