@@ -141,10 +141,9 @@ uint32_t ScanCamera::processImage() {
     const ResamplerBinding* resampler = activeResampler();
     const bool resampling = resampler != nullptr && resampler->needsResampling();
     const double imageSize = ringBufferSize();
-    const double size = resampling
-                            ? Scanner::imageByteSize({resampler->outputColumns(), bytesPerPixel,
-                                                      resampler->outputRows()})
-                            : imageSize;
+    const int64_t outputColumns = resampling ? resampler->outputColumns() : width;
+    const int64_t outputRows = resampling ? resampler->outputRows() : height;
+    const double size = Scanner::imageByteSize({outputColumns, bytesPerPixel, outputRows});
     allocateProcessed(size);
 
     uint8_t* source = ring[readIndex].data();
@@ -160,7 +159,9 @@ uint32_t ScanCamera::processImage() {
     prefilterTime = static_cast<uint32_t>(platform::elapsedSince(platform::kMicroseconds, start));
 
     start = platform::performanceCounter();
-    uint32_t result = allocatable(size) ? static_cast<uint32_t>(size) : 0;
+    // The size as a 32-bit product: a negative output size still counts as an image, which
+    // placement then writes nothing of.
+    uint32_t result = static_cast<uint32_t>(outputColumns * bytesPerPixel * outputRows);
     if (resampling && resampler->canResample() && !processed.empty()) {
         result = static_cast<uint32_t>(processed.size());
         resampler->resample(source, height, width, bytesPerPixel, processed.data(), &result);

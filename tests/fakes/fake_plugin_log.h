@@ -17,6 +17,7 @@ struct State {
     std::string logCopy;  // what FakePluginLog last handed out
     uintptr_t nextHandle = 1;
     int resultSize = -1;
+    int delayMs = 0;
     int live = 0;
 };
 
@@ -71,6 +72,7 @@ inline void releaseInstance(uintptr_t handle) {
         fake_plugin::state().log.clear();                                                       \
         fake_plugin::state().nextHandle = 1;                                                    \
         fake_plugin::state().resultSize = -1;                                                   \
+        fake_plugin::state().delayMs = 0;                                                       \
         fake_plugin::state().live = 0;                                                          \
     }                                                                                           \
     extern "C" QUILTRA_PLUGIN_API void QUILTRA_CALL FakePluginSet(const char* key, int value) { \
@@ -79,6 +81,8 @@ inline void releaseInstance(uintptr_t handle) {
             fake_plugin::state().nextHandle = static_cast<uintptr_t>(value);                    \
         } else if (std::strcmp(key, "resultSize") == 0) {                                       \
             fake_plugin::state().resultSize = value;                                            \
+        } else if (std::strcmp(key, "delayMs") == 0) {                                          \
+            fake_plugin::state().delayMs = value;                                               \
         }                                                                                       \
     }                                                                                           \
     extern "C" QUILTRA_PLUGIN_API int QUILTRA_CALL FakePluginLiveInstances(void) {              \

@@ -4,7 +4,9 @@
 #include <quiltra/plugin.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
+#include <thread>
 
 #include "fake_plugin_control.h"
 #include "fake_plugin_log.h"
@@ -38,10 +40,13 @@ extern "C" QUILTRA_PLUGIN_API int QUILTRA_CALL ResampleBuffer(uintptr_t resample
                                    static_cast<std::size_t>(bytesPerPixel);
     std::memcpy(destination, source, std::min<std::size_t>(sourceSize, *size));
     int resultSize = -1;
+    int delayMs = 0;
     {
         std::lock_guard guard(fake_plugin::state().mutex);
         resultSize = fake_plugin::state().resultSize;
+        delayMs = fake_plugin::state().delayMs;
     }
+    std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
     if (resultSize >= 0) {
         *size = static_cast<uint32_t>(resultSize);
     }

@@ -5,10 +5,12 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
+#include "scanner/scanner.h"
 #include "test_support.h"
 
 namespace quiltra {
@@ -49,6 +51,24 @@ TEST(DriverHostVerbose, InitializeReadsVerboseFromConfigAndTheMessagePathFollows
         EXPECT_EQ(messages, c.reaching);
         host.finalize();
         EXPECT_EQ(host.binding(), nullptr);
+    }
+}
+
+TEST(PortTableScanners, AReleasedOrClearedSlotNoLongerHoldsItsScanner) {
+    for (const bool clearAll : {false, true}) {
+        PortTable ports;
+        auto scanner = std::make_shared<Scanner>(nullptr, "Scanner0001", 0, 7);
+        const std::weak_ptr<Scanner> watch = scanner;
+        ASSERT_TRUE(ports.reserve(7));
+        ports.fillScanner(7, std::move(scanner), 0, 0);
+        EXPECT_EQ(ports.scanner(7), watch.lock());
+        if (clearAll) {
+            ports.clear();
+        } else {
+            ports.release(7);
+        }
+        EXPECT_EQ(ports.scanner(7), nullptr);
+        EXPECT_TRUE(watch.expired()) << (clearAll ? "clear" : "release");
     }
 }
 

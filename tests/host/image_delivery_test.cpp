@@ -14,6 +14,7 @@ namespace quiltra::test {
 namespace {
 
 using ::testing::Contains;
+using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 using ::testing::Not;
 using namespace std::chrono_literals;
@@ -177,6 +178,24 @@ TEST_F(ImageDelivery, ACallbackMayCloseItsOwnPort) {
     driver().waitForDeliveries();
     EXPECT_EQ(driver().callsOf("closeCVLPort").size(), 1u);
     EXPECT_EQ(doCVLGrab(0, 2), 0);
+}
+
+// Closes port 2, whose driver waits in closeCVLPort until its own thread has delivered an
+// image of that port through Quiltra's hook.
+void QUILTRA_CALL closePortTwo(int grabber, int) {
+    closeCVLPort(grabber, 2);
+}
+
+TEST_F(ImageDelivery, ACallbackMayCloseAPortWhoseDriverWaitsForItsDeliveryThread) {
+    startWithDriver();
+    openCamera(1);
+    openCamera(2);
+    setCompleteCallback(0, 1, &closePortTwo);
+    driver().setDeliverInside("closeCVLPort");
+    // This thread plays a second delivery thread of the driver, announcing port 1.
+    driver().completeCallback(1)(0, 1);
+    EXPECT_THAT(driver().calls(), Not(Contains("deliveryTimedOut")));
+    EXPECT_THAT(driver().callsOf("closeCVLPort"), ElementsAre("closeCVLPort(0,2)"));
 }
 
 std::atomic<int> imagesToA{0};

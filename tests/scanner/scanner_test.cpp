@@ -285,5 +285,36 @@ TEST(ScannerDestruction, CancelsThePendingTimer) {
     platform::useManualTime(false);
 }
 
+TEST_F(ScannerRecords, ATimeoutWithoutAFinalImageWritesNothingButCountsReportsAndResets) {
+#if defined(_WIN32)
+    GTEST_SKIP() << "the Windows multimedia timer has no manual clock";
+#endif
+    platform::useManualTime(true);
+    auto scanner = std::make_shared<Scanner>(&binding_, "Scanner0001", 0, 20);
+    ScanCamera* first = scanner->addCamera(1, 4, 2);
+    ScanCamera* second = scanner->addCamera(2, 4, 2);
+    scanner->setScanCount(2);
+    {
+        std::lock_guard guard(scanner->lock);
+        scanner->activeGrabTimeout = 10;
+        scanner->minScans = 0x40000000;  // as many as the scans below: a timeout completes
+    }
+    EXPECT_EQ(scanner->placeImage(*first), Placement::placed);  // arms the timeout
+    // The final image is lost to a reallocation that failed while the timer was pending.
+    EXPECT_FALSE(scanner->setScanCount(0x40000000));
+    takeMessages();
+    platform::advanceManualTime(10);
+    EXPECT_THAT(takeMessages(),
+                ElementsAre("Scanner0001: image timeout - count/lost 1/1 - receivemask 01\n"));
+    std::lock_guard guard(scanner->lock);
+    EXPECT_EQ(scanner->image, nullptr);
+    EXPECT_EQ(scanner->activeGrabTimeoutCount, 1u);
+    EXPECT_EQ(second->activeGrabTimeoutCount, 1u);
+    EXPECT_EQ(first->scanIndex, 0u);
+    EXPECT_EQ(scanner->receiveMask, 0u);
+    EXPECT_EQ(scanner->timerId, 0u);
+    platform::useManualTime(false);
+}
+
 }  // namespace
 }  // namespace quiltra

@@ -1,16 +1,23 @@
 // quiltra-grab end to end: the program run as a user runs it, on the simulated cameras, with
-// its PNG files read back through libpng and its error exits checked. Linux only.
+// its PNG files read back through libpng and its error exits checked; and its check of a
+// scanner's final images and the layout it reads from Quiltra.ini, called directly. Linux
+// only.
 #include <gtest/gtest.h>
 #include <png.h>
 #include <sys/wait.h>
 
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
+#include "console.h"
+#include "final_image_check.h"
 #include "frame_stamp.h"
+#include "scanner_layout.h"
 #include "test_support.h"
 
 namespace quiltra::test {
@@ -86,11 +93,11 @@ protected:
                   "[Camera2]\nName=Middle\nWidth=96\nHeight=48\nExposureDelay=1\nPixelSize=24\n"
                   "[Camera3]\nName=Right\nWidth=96\nHeight=48\nExposureDelay=1\n");
     }
-    // Common arguments: the simulator itself as the driver library.
-    std::string simcamArguments() const {
-        return "--library " + libraryPath("simcam") + " --system-dir " + dir_.str() + " --out " +
-               out();
+    // Common arguments: the simulator itself as the driver library; with the output folder.
+    std::string simcamDriver() const {
+        return "--library " + libraryPath("simcam") + " --system-dir " + dir_.str();
     }
+    std::string simcamArguments() const { return simcamDriver() + " --out " + out(); }
     std::string out() const { return dir_.file("out"); }
 
     TempDir dir_;
@@ -184,12 +191,27 @@ TEST_F(QuiltraGrab, FailuresExitWithTheirCodeAndAClearMessage) {
         {"bad port request", sim + " --camera Left", 2, "expected NAME@PORT"},
         {"bad property request", sim + " --set Width=5", 2, "expected PORT:NAME=VALUE"},
         {"bad count", sim + " --count 0", 2, "--count"},
+        {"no-save with a folder", sim + " --no-save", 2, "--out excludes --no-save"},
+        {"unstamped image, not saved",
+         simcamDriver() + " --camera Left@0 --set 0:Stamp=0 --verify --no-save", 7,
+         "port 0 image 0: no frame stamp in the top-left corner"},
     };
     for (const Case& c : cases) {
         const RunResult run = runGrab(c.arguments);
         EXPECT_EQ(run.exitCode, c.exitCode) << c.what << "\n" << run.output;
         EXPECT_NE(run.output.find(c.message), std::string::npos) << c.what << "\n" << run.output;
     }
+}
+
+TEST_F(QuiltraGrab, NoSaveReadsAndCountsEveryImageButWritesNoFile) {
+    const RunResult run =
+        runShell("cd " + dir_.str() + " && " + (binaryDir() / "quiltra-grab").string() + " " +
+                 simcamDriver() + " --count 3 --verify --no-save");
+    ASSERT_EQ(run.exitCode, 0) << run.output;
+    EXPECT_NE(run.output.find("summary: 9 images read from 3 ports"), std::string::npos)
+        << run.output;
+    EXPECT_EQ(run.output.find("saved"), std::string::npos) << run.output;
+    EXPECT_FALSE(std::filesystem::exists(dir_.path() / "out")) << "not even the default folder";
 }
 
 TEST_F(QuiltraGrab, StalledCameraStopsAloneWhileTheOthersGoOnAndTheSummaryCountsIt) {
@@ -230,12 +252,225 @@ TEST_F(QuiltraGrab, GrabsRealCamerasThroughQuiltraByDefault) {
     EXPECT_EQ(image->stamp(), (simcam::FrameStamp{2, 1}));
 }
 
+// Three simulated cameras side by side through Quiltra's Scanner0001, four scans a final
+// image, the scene moving on by one image height per exposure: every final image passes
+// --verify, and its bands hold consecutive frames of each camera in its own segment. The
+// cameras' images passed through to the host (PassThru 1,-1) are counted, not saved.
+TEST_F(QuiltraGrab, ScannerFinalImagesPassVerificationAndAreSaved) {
+    std::string simcam = "[Simcam]\nCameras=3\n";
+    std::string quiltra = "[Config]\nCameraDriver=" + libraryPath("simcam") +
+                          "\n[Scanner0001]\nCameras=3\nScans=4\nOverlap=0\n"
+                          "ActiveGrabTimeout=2000\nSize_x=48\nSize_y=288\n";
+    const char* names[] = {"Left", "Middle", "Right"};
+    for (int i = 0; i < 3; ++i) {
+        simcam += grab::format(
+            "[Camera%d]\nName=%s\nWidth=96\nHeight=48\nExposureDelay=1\n"
+            "SceneX=%d\nScrollRows=48\n",
+            i + 1, names[i], 96 * i);
+        quiltra += grab::format("[Scanner0001.Camera%d]\nPort=%d\n", i + 1, i);
+    }
+    writeFile(dir_.file("simcam.ini"), simcam);
+    writeFile(dir_.file("Quiltra.ini"), quiltra);
+    const RunResult run = runGrab("--system-dir " + dir_.str() + " --out " + out() +
+                                  " --camera Left@0 --camera Middle@1 --camera Right@2"
+                                  " --scanner Scanner0001@3 --count 3 --verify");
+    ASSERT_EQ(run.exitCode, 0) << run.output;
+    EXPECT_NE(run.output.find("summary: 3 images saved"), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("pass-through notifications"), std::string::npos) << run.output;
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::path(out()) / "Left_port0_0000.png"));
+    const auto image = readPng(std::filesystem::path(out()) / "Scanner0001_port3_0002.png");
+    ASSERT_TRUE(image.has_value());
+    ASSERT_EQ(image->width, 288);
+    ASSERT_EQ(image->height, 192);
+    for (int band = 0; band < 4; ++band) {
+        for (int i = 0; i < 3; ++i) {
+            const uint8_t* origin = image->pixels.data() + band * 48 * 288 + i * 96;
+            EXPECT_EQ(simcam::readFrameStamp(origin, 96, 48, 288, 1),
+                      (simcam::FrameStamp{i + 1, static_cast<uint32_t>(8 + band)}))
+                << "band " << band << ", segment " << i;
+        }
+    }
+}
+
 TEST_F(QuiltraGrab, QuiltraWithoutACameraDriverFailsAtInitialize) {
     const RunResult run = runGrab("--system-dir " + dir_.str() + " --out " + out());
     EXPECT_EQ(run.exitCode, 3) << run.output;
     EXPECT_NE(run.output.find("failed: no camera driver is loaded"), std::string::npos)
         << run.output;
     EXPECT_TRUE(std::filesystem::exists(dir_.file("Quiltra.ini"))) << "Quiltra's first start";
+}
+
+// Final images of three grey cameras of 64 x 20 pixels side by side, four scans, built from
+// frame stamps and checked as quiltra-grab --verify checks them.
+class FinalImageStamps : public ::testing::Test {
+protected:
+    static constexpr int kScans = 4;
+    static constexpr int kCameras = 3;
+    static constexpr int kColumns = 64;
+    static constexpr int kRows = 20;
+    // stamps[band][segment] of one final image.
+    using Stamps = std::vector<std::vector<std::optional<simcam::FrameStamp>>>;
+
+    static grab::ScannerLayout layout(int overlap) {
+        grab::ScannerLayout layout;
+        layout.name = "Scanner0001";
+        layout.scans = kScans;
+        layout.overlap = overlap;
+        for (int i = 0; i < kCameras; ++i) {
+            layout.segments.push_back(grab::ScannerSegment{i, kColumns, kRows, i + 1});
+        }
+        return layout;
+    }
+    // Segment i carries camera i + 1 with the band's frame.
+    static Stamps stamps(const std::vector<uint32_t>& frames) {
+        Stamps result(frames.size());
+        for (std::size_t band = 0; band < frames.size(); ++band) {
+            for (int i = 0; i < kCameras; ++i) {
+                result[band].push_back(simcam::FrameStamp{i + 1, frames[band]});
+            }
+        }
+        return result;
+    }
+    static std::vector<uint8_t> image(const Stamps& stamps, int height = kScans * kRows) {
+        const int width = kCameras * kColumns;
+        std::vector<uint8_t> pixels(static_cast<std::size_t>(width) * height, 90);
+        for (std::size_t band = 0; band < stamps.size(); ++band) {
+            for (std::size_t i = 0; i < stamps[band].size(); ++i) {
+                if (stamps[band][i]) {
+                    uint8_t* origin = pixels.data() + band * kRows * width + i * kColumns;
+                    simcam::writeFrameStamp(origin, kColumns, kRows, width, 1, *stamps[band][i]);
+                }
+            }
+        }
+        return pixels;
+    }
+};
+
+TEST_F(FinalImageStamps, EveryBandAndSegmentIsCheckedAndAFaultNamesItsPlaceAndCause) {
+    const std::string camera1 = "segment 0 (Scanner0001.Camera1, port 0)";
+    const std::string camera2 = "segment 1 (Scanner0001.Camera2, port 1)";
+    const std::string camera3 = "segment 2 (Scanner0001.Camera3, port 2)";
+    struct Case {
+        const char* what;
+        int overlap;
+        std::vector<uint32_t> frames[2];        // per band, of two final images in turn
+        std::function<void(Stamps[2])> change;  // what goes wrong
+        std::vector<std::string> faults[2];     // what the check reports for each
+    };
+    const auto none = [](Stamps[2]) {};
+    const Case cases[] = {
+        {"right", 0, {{0, 1, 2, 3}, {4, 5, 6, 7}}, none, {{}, {}}},
+        {"right, overlap 1: band 0 is the previous band 1",
+         1,
+         {{0, 1, 2, 3}, {1, 4, 5, 6}},
+         none,
+         {{}, {}}},
+        {"wrong camera",
+         0,
+         {{0, 1, 2, 3}, {4, 5, 6, 7}},
+         [](Stamps s[2]) { s[0][2][1]->camera = 3; },
+         {{"band 2, " + camera2 + ": the stamp of camera 3 (frame 2) where camera 2 was due"}, {}}},
+        {"lost frame, seen again in the next image",
+         0,
+         {{0, 1, 2, 3}, {4, 5, 6, 7}},
+         [](Stamps s[2]) { s[0][3][0]->frame = 5; },
+         {{"band 3, " + camera1 + ": frame 5 where frame 3 was due (images were lost)"},
+          {"band 0, " + camera1 +
+           ": frame 4 where frame 6 was due (after the previous final image; an image repeats "
+           "or bands are out of order)"}}},
+        {"swapped bands",
+         0,
+         {{0, 1, 2, 3}, {4, 5, 6, 7}},
+         [](Stamps s[2]) { std::swap(s[1][1][2], s[1][2][2]); },
+         {{}, {"bands 1 and 2, " + camera3 + ": swapped (frames 6 and 5)"}}},
+        {"first image does not begin with the first exposure",
+         0,
+         {{0, 1, 2, 3}, {4, 5, 6, 7}},
+         [](Stamps s[2]) {
+             for (auto& band : s[0]) {
+                 band[1]->frame += 1;
+             }
+         },
+         {{"band 0, " + camera2 +
+           ": frame 1 where frame 0 was due (the camera's first exposure; images were lost)"},
+          {"band 0, " + camera2 +
+           ": frame 4 where frame 5 was due (after the previous final image; an image repeats "
+           "or bands are out of order)"}}},
+        {"missing stamp",
+         0,
+         {{0, 1, 2, 3}, {4, 5, 6, 7}},
+         [](Stamps s[2]) { s[1][1][2].reset(); },
+         {{}, {"band 1, " + camera3 + ": no frame stamp at its top-left corner (x 128, y 20)"}}},
+        {"overlap 1: kept band not from the previous image",
+         1,
+         {{0, 1, 2, 3}, {1, 4, 5, 6}},
+         [](Stamps s[2]) { s[1][0][0]->frame = 0; },
+         {{},
+          {"band 0, " + camera1 +
+           ": frame 0 where frame 1 was due (band 1 of the previous final image, kept by the "
+           "overlap 1)"}}},
+    };
+    for (const Case& c : cases) {
+        grab::FinalImageCheck check(layout(c.overlap));
+        Stamps images[2] = {stamps(c.frames[0]), stamps(c.frames[1])};
+        c.change(images);
+        for (int n = 0; n < 2; ++n) {
+            const std::vector<uint8_t> pixels = image(images[n]);
+            EXPECT_EQ(check.check(pixels.data(), kCameras * kColumns, kScans * kRows, 1),
+                      c.faults[n])
+                << c.what << ", final image " << n;
+        }
+    }
+}
+
+TEST_F(FinalImageStamps, ImageOfAnotherSizeThanTheLayoutIsNotSearchedForSegments) {
+    grab::FinalImageCheck check(layout(0));
+    const std::vector<uint8_t> pixels = image(stamps({0, 1, 2}), 3 * kRows);
+    EXPECT_EQ(check.check(pixels.data(), kCameras * kColumns, 3 * kRows, 1),
+              std::vector<std::string>{
+                  "the image is 192 x 60 pixels, but Quiltra.ini [Scanner0001] gives segments "
+                  "of 64+64+64 columns and 4 bands of 20 rows; cannot find its segments"});
+}
+
+TEST(ScannerLayoutFromQuiltraIni, SegmentsAndBandsAreSizedAsQuiltraBuildsTheScanner) {
+    using Segment = std::tuple<int, int, int>;  // port, columns, rows
+    struct Case {
+        const char* what;
+        std::string ini;
+        int scans;
+        int overlap;
+        std::vector<Segment> segments;
+    };
+    const Case cases[] = {
+        {"three cameras side by side, field = image",
+         "[Scanner0001]\nCameras=3\nScans=4\nOverlap=0\nSize_x=480\nSize_y=1920\nPitch_x=1\n"
+         "Pitch_y=1\n[Scanner0001.Camera1]\nPort=0\n[Scanner0001.Camera2]\nPort=1\n"
+         "[scanner0001.camera3]\nport=2\n",
+         4,
+         0,
+         {{0, 640, 480}, {1, 640, 480}, {2, 640, 480}}},
+        {"a camera's own Size, a pitch, overlap modulo the scans, a missing Port",
+         "[Scanner0001]\nCameras=2\nScans=4\nOverlap=5\nSize_x=100\nSize_y=120\nPitch_x=2\n"
+         "Pitch_y=0.5\n[Scanner0001.Camera1]\nPort=3\n[Scanner0001.Camera2]\nSize_y=30.25\n",
+         4,
+         1,
+         {{3, 120, 50}, {-1, 61, 50}}},
+        {"no file: Quiltra's defaults", "", 1, 0, {{-1, 120, 100}}},
+    };
+    for (const Case& c : cases) {
+        TempDir dir;
+        if (!c.ini.empty()) {
+            writeFile(dir.file("Quiltra.ini"), c.ini);
+        }
+        const grab::ScannerLayout layout = grab::readScannerLayout(dir.str(), "Scanner0001");
+        std::vector<Segment> segments;
+        for (const grab::ScannerSegment& segment : layout.segments) {
+            segments.push_back({segment.port, segment.columns, segment.rows});
+        }
+        EXPECT_EQ(layout.scans, c.scans) << c.what;
+        EXPECT_EQ(layout.overlap, c.overlap) << c.what;
+        EXPECT_EQ(segments, c.segments) << c.what;
+    }
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "console.h"
 
+#include <cstdarg>
 #include <cstdio>
 
 #if defined(_WIN32)
@@ -54,6 +55,15 @@ bool standardErrorIsTerminal() {
 #else
     return isatty(fileno(stderr)) != 0;
 #endif
+}
+
+std::string format(const char* pattern, ...) {
+    char text[1024];
+    va_list args;
+    va_start(args, pattern);
+    std::vsnprintf(text, sizeof text, pattern, args);
+    va_end(args);
+    return text;
 }
 
 }  // namespace quiltra::grab

@@ -31,4 +31,11 @@ private:
 // True when standard error is a terminal.
 bool standardErrorIsTerminal();
 
+// printf into a string (up to 1023 characters).
+std::string format(const char* pattern, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 1, 2)))
+#endif
+    ;
+
 }  // namespace quiltra::grab

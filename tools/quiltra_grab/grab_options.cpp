@@ -20,9 +20,10 @@ std::optional<int> parseNumber(const std::string& text) {
 constexpr const char* kFooter =
     R"(Ports: a real camera's images are saved when no scanner is opened; with --scanner the
 scanners are grabbed and their final images saved. Images are named
-<name>_port<P>_<index>.png (index from 0000) in the --out folder.
+<name>_port<P>_<index>.png (index from 0000) in the --out folder. --verify checks a final
+image segment by segment, with the bands and segments of the scanner's Quiltra.ini sections.
 
-Exit codes: 0 all images saved; 2 bad command line; 3 library not loaded or not initialised;
+Exit codes: 0 all images saved (read, with --no-save); 2 bad command line; 3 library not loaded or not initialised;
 4 a port could not be opened or a property was refused; 5 a grab was refused; 6 no image
 within --timeout-ms; 7 an image could not be read, saved or verified; 130 interrupted
 (Ctrl-C) - the images so far are kept.)";
@@ -90,7 +91,8 @@ ParsedCommandLine parseCommandLine(int argc, char** argv) {
     app.add_option("--timeout-ms", options.timeoutMs, "longest wait for one image")
         ->check(CLI::Range(1, 3600000))
         ->capture_default_str();
-    app.add_option("--out", options.outDir, "folder for the PNG files")->capture_default_str();
+    auto* out =
+        app.add_option("--out", options.outDir, "folder for the PNG files")->capture_default_str();
     auto* quiet = app.add_flag("--quiet", options.quiet,
                                "print only errors and the summary (no progress, no file list)");
     app.add_flag("--progress", options.progress, "show progress even when not on a terminal")
@@ -98,6 +100,9 @@ ParsedCommandLine parseCommandLine(int argc, char** argv) {
     app.add_flag("--verify", options.verify,
                  "check the simulated cameras' frame stamps: no image lost, repeated or "
                  "misplaced");
+    app.add_flag("--no-save", options.noSave,
+                 "read every image but write no PNG file: the grab rate without the encoding")
+        ->excludes(out);
     app.add_flag("--list", options.listOnly, "list the driver's cameras and ports, then stop");
     try {
         app.parse(argc, argv);

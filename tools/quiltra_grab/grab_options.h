@@ -1,5 +1,5 @@
 // The command line of quiltra-grab: which driver library and system folder, which cameras
-// and scanners on which ports, how many images, where to put them.
+// and scanners on which ports, how many images, where to put them (or only read them).
 #pragma once
 
 #include <optional>
@@ -50,6 +50,7 @@ struct GrabOptions {
     bool quiet = false;
     bool progress = false;  // forced on; otherwise on when standard error is a terminal
     bool verify = false;
+    bool noSave = false;  // read every image, write no file
     bool listOnly = false;
 };
 

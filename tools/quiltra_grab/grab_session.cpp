@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -22,21 +21,6 @@ void GrabSession::requestStop() {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-std::string format(const char* pattern, ...)
-#if defined(__GNUC__)
-    __attribute__((format(printf, 1, 2)))
-#endif
-    ;
-
-std::string format(const char* pattern, ...) {
-    char text[1024];
-    va_list args;
-    va_start(args, pattern);
-    std::vsnprintf(text, sizeof text, pattern, args);
-    va_end(args);
-    return text;
-}
 
 bool isScannerName(const char* name) {
     return std::strncmp(name, "Scanner000", 10) == 0 && name[10] >= '1' && name[10] <= '6' &&
@@ -93,8 +77,11 @@ int GrabSession::run() {
     if (int code = setProperties(); code != kExitOk) {
         return code;
     }
+    prepareScanners();
     std::error_code error;
-    std::filesystem::create_directories(options_.outDir, error);
+    if (!options_.noSave) {
+        std::filesystem::create_directories(options_.outDir, error);
+    }
     if (error) {
         fail(kExitImage,
              "cannot create the output folder " + options_.outDir + ": " + error.message());
@@ -113,11 +100,11 @@ int GrabSession::initializeDriver() {
     }
     const tools::DriverEntryPoints& driver = library_->entries();
     std::error_code error;
-    const std::string systemDir = std::filesystem::absolute(options_.systemDir, error).string();
+    systemDir_ = std::filesystem::absolute(options_.systemDir, error).string();
     current_.store(this);
     initialized_ = true;
-    if (driver.initialize(systemDir.c_str(), &GrabSession::onDebugMessage) != 1) {
-        fail(kExitLibrary, "initialize(" + systemDir + ") of " + libraryPath_ +
+    if (driver.initialize(systemDir_.c_str(), &GrabSession::onDebugMessage) != 1) {
+        fail(kExitLibrary, "initialize(" + systemDir_ + ") of " + libraryPath_ +
                                " failed: no camera driver is loaded (for Quiltra: check "
                                "CameraDriver in section [Config] of Quiltra.ini there)");
         return exitCode_;
@@ -196,12 +183,29 @@ int GrabSession::openOne(const PortRequest& request, bool scanner) {
     port.scanner = scanner;
     port.width = size[0];
     port.height = size[1];
-    {
-        std::lock_guard lock(mutex_);
-        ports_.push_back(port);  // from here on it is closed at the end
+    const char** names = driver.getCVLCameraConfigNames();
+    for (int i = 0; !scanner && names != nullptr && i < QUILTRA_CAMERA_NAME_LIST_SIZE; ++i) {
+        if (names[i] != nullptr && request.name == names[i]) {
+            port.listNumber = i + 1;
+            break;
+        }
+    }
+    if (scanner) {
+        port.layout = readScannerLayout(systemDir_, request.name);
     }
     int bits = 8;
-    driver.getProperty(0, request.port, "PixelSize", &bits);
+    if (driver.getProperty(0, request.port, "PixelSize", &bits) != 1 && scanner &&
+        !port.layout.segments.empty()) {
+        // A scanner that does not report its pixel size has that of its first camera.
+        std::lock_guard lock(mutex_);
+        if (const OpenPort* first = findPort(port.layout.segments.front().port)) {
+            bits = first->bytesPerPixel * 8;
+        }
+    }
+    {
+        std::lock_guard lock(mutex_);
+        ports_.push_back(std::move(port));  // from here on it is closed at the end
+    }
     const int bytesPerPixel = bits <= 8 ? 1 : (bits + 7) / 8;
     if (size[0] < 1 || size[1] < 1 || (bytesPerPixel != 1 && bytesPerPixel != 3)) {
         fail(kExitOpen, format("%s %s on port %d has an image of %d x %d pixels of %d bits; "
@@ -241,8 +245,52 @@ int GrabSession::setProperties() {
     return kExitOk;
 }
 
+void GrabSession::prepareScanners() {
+    const tools::DriverEntryPoints& driver = library_->entries();
+    for (OpenPort& port : ports_) {
+        if (!port.scanner) {
+            continue;
+        }
+        // The scanner's own count and overlap, when it reports them, hold over the file's.
+        ScannerLayout& layout = port.layout;
+        int value = 0;
+        if (driver.getProperty(0, port.port, "ScanCount", &value) == 1 && value > 0) {
+            layout.scans = value;
+        }
+        if (driver.getProperty(0, port.port, "Overlap", &value) == 1 && value >= 0) {
+            layout.overlap = value;
+        }
+        layout.overlap %= layout.scans;
+        {
+            std::lock_guard lock(mutex_);
+            for (ScannerSegment& segment : layout.segments) {
+                const OpenPort* camera = findPort(segment.port);
+                segment.camera = camera != nullptr && !camera->scanner ? camera->listNumber : 0;
+            }
+        }
+        if (options_.verify) {
+            port.check = std::make_unique<FinalImageCheck>(layout);
+        }
+    }
+}
+
+int GrabSession::scannerTriggers(const OpenPort& port, int round) const {
+    // One trigger per scan the final image still lacks: all of them in the first cycle, the
+    // scans less the overlap in every later one, or less the "Count" of bands the cycle
+    // holds already when the scanner reports it (it reports all scans until the completed
+    // cycle has restarted).
+    int filled = round == 0 ? 0 : port.layout.overlap;
+    int count = 0;
+    if (library_->entries().getProperty(0, port.port, "Count", &count) == 1 && count >= 0 &&
+        count < port.layout.scans) {
+        filled = count;
+    }
+    return port.layout.scans - filled;
+}
+
 int GrabSession::grabAll() {
     const tools::DriverEntryPoints& driver = library_->entries();
+    const char* keptVerb = options_.noSave ? "read" : "saved";
     const auto start = Clock::now();
     auto lastProgress = start - std::chrono::seconds(1);
     int targets = 0;
@@ -257,19 +305,7 @@ int GrabSession::grabAll() {
             if (!port.target || !port.active) {
                 continue;
             }
-            // A scanner's final image needs one trigger per scan it still lacks: "ScanCount"
-            // scans, less the "Count" bands a cycle starts with (its overlap).
-            int triggers = 1;
-            int scans = 0;
-            int filled = 0;
-            if (port.scanner && driver.getProperty(0, port.port, "ScanCount", &scans) == 1 &&
-                scans > 1) {
-                if (driver.getProperty(0, port.port, "Count", &filled) != 1 || filled < 0 ||
-                    filled >= scans) {
-                    filled = 0;
-                }
-                triggers = scans - filled;
-            }
+            const int triggers = port.scanner ? scannerTriggers(port, round) : 1;
             int result = 1;
             for (int trigger = 0; trigger < triggers && result == 1; ++trigger) {
                 result = driver.doCVLGrab(0, port.port);
@@ -317,11 +353,12 @@ int GrabSession::grabAll() {
             {
                 std::lock_guard lock(mutex_);
                 for (const OpenPort& port : ports_) {
-                    images += port.saved;
+                    images += port.kept;
                 }
             }
-            console_.progress(format("grab %d/%d, %d images saved, %.1f images/s", round + 1,
-                                     options_.count, images, seconds > 0 ? images / seconds : 0.0));
+            console_.progress(format("grab %d/%d, %d images %s, %.1f images/s", round + 1,
+                                     options_.count, images, keptVerb,
+                                     seconds > 0 ? images / seconds : 0.0));
         }
         bool anyActive = false;
         for (const OpenPort& port : ports_) {
@@ -345,11 +382,13 @@ int GrabSession::grabAll() {
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
     int images = 0;
     int late = 0;
+    int passThrough = 0;
     {
         std::lock_guard lock(mutex_);
         for (const OpenPort& port : ports_) {
-            images += port.saved;
+            images += port.kept;
             late += port.late;
+            passThrough += port.passThrough;
         }
     }
     // The driver's own view of each port, when it answers a "status" command.
@@ -361,12 +400,13 @@ int GrabSession::grabAll() {
                 format("status of port %d (%s): %s", port.port, port.name.c_str(), status));
         }
     }
-    std::string where = images > 0 ? " in " + options_.outDir : "";
+    std::string where = images > 0 && !options_.noSave ? " in " + options_.outDir : "";
     console_.out(format(
-        "summary: %d images saved%s from %d ports in %.2f s (%.1f images/s), "
-        "%d time-outs, %d failures%s",
-        images, where.c_str(), targets, seconds, seconds > 0 ? images / seconds : 0.0, timeouts_,
-        failures_, late > 0 ? format(", %d late images ignored", late).c_str() : ""));
+        "summary: %d images %s%s from %d ports in %.2f s (%.1f images/s), "
+        "%d time-outs, %d failures%s%s",
+        images, keptVerb, where.c_str(), targets, seconds, seconds > 0 ? images / seconds : 0.0,
+        timeouts_, failures_, late > 0 ? format(", %d late images ignored", late).c_str() : "",
+        passThrough > 0 ? format(", %d pass-through notifications", passThrough).c_str() : ""));
     return exitCode_;
 }
 
@@ -383,36 +423,50 @@ bool GrabSession::saveImages() {
         fail(kExitImage, message);
         ok = false;
     }
-    const bool listFiles =
-        !options_.quiet && options_.count * static_cast<int>(ports_.size()) <= 32;
+    const bool listFiles = !options_.quiet && !options_.noSave &&
+                           options_.count * static_cast<int>(ports_.size()) <= 32;
     for (const Image& image : images) {
         OpenPort& port = ports_[image.portIndex];
-        char name[64];
-        std::snprintf(name, sizeof name, "_port%d_%04d.png", port.port, image.index);
-        const std::string path =
-            (std::filesystem::path(options_.outDir) / (fileNamePart(port.name) + name)).string();
         if (options_.verify && !verifyImage(port, image)) {
             ok = false;
         }
-        if (!writePngFile(path, image.width, image.height, port.bytesPerPixel, image.pixels)) {
-            fail(kExitImage, "cannot write " + path);
-            ok = false;
-            continue;
+        if (!options_.noSave) {
+            char name[64];
+            std::snprintf(name, sizeof name, "_port%d_%04d.png", port.port, image.index);
+            const std::string path =
+                (std::filesystem::path(options_.outDir) / (fileNamePart(port.name) + name))
+                    .string();
+            if (!writePngFile(path, image.width, image.height, port.bytesPerPixel, image.pixels)) {
+                fail(kExitImage, "cannot write " + path);
+                ok = false;
+                continue;
+            }
+            if (listFiles) {
+                console_.out("saved " + path);
+            }
         }
-        {
-            std::lock_guard lock(mutex_);
-            ++port.saved;
-        }
-        if (listFiles) {
-            console_.out("saved " + path);
-        }
+        std::lock_guard lock(mutex_);
+        ++port.kept;
     }
     return ok;
 }
 
 bool GrabSession::verifyImage(OpenPort& port, const Image& image) {
-    if (port.scanner) {
-        return true;  // a final image holds several cameras' stamps; checked per camera only
+    if (port.check != nullptr) {
+        const std::vector<std::string> faults =
+            port.check->check(image.pixels.data(), image.width, image.height, port.bytesPerPixel);
+        // A final image that is wholly wrong would give a fault per band and segment.
+        constexpr std::size_t kShown = 8;
+        for (std::size_t i = 0; i < faults.size() && i < kShown; ++i) {
+            fail(kExitImage, format("port %d (%s) final image %d: %s", port.port, port.name.c_str(),
+                                    image.index, faults[i].c_str()));
+        }
+        if (faults.size() > kShown) {
+            console_.err(format("quiltra-grab: error: port %d (%s) final image %d: %d more faults",
+                                port.port, port.name.c_str(), image.index,
+                                static_cast<int>(faults.size() - kShown)));
+        }
+        return faults.empty();
     }
     const auto stamp = simcam::readFrameStamp(
         image.pixels.data(), image.width, image.height,
@@ -493,6 +547,12 @@ void GrabSession::complete(int grabber, int port) {
         }
         if (open->target && !open->active) {
             ++open->late;
+            return;
+        }
+        // A camera of a grabbed scanner passes its image through to the host (the scanner's
+        // PassThru list). By now the camera may have the next image, so it is not read.
+        if (!open->target) {
+            ++open->passThrough;
             return;
         }
         index = static_cast<std::size_t>(open - ports_.data());

@@ -1,5 +1,5 @@
 // One run of quiltra-grab: load the driver library, initialise it, open the requested camera
-// and scanner ports, grab and save the images, report, and close everything again.
+// and scanner ports, grab, read and save the images, report, and close everything again.
 #pragma once
 
 #include <quiltra/camera_driver.h>
@@ -17,8 +17,10 @@
 
 #include "console.h"
 #include "driver_library.h"
+#include "final_image_check.h"
 #include "grab_options.h"
 #include "platform/thread_annotations.h"
+#include "scanner_layout.h"
 
 namespace quiltra::grab {
 
@@ -34,12 +36,12 @@ public:
     int run();
 
     // Ends the grabbing after the current grab (safe from a signal handler): the images so
-    // far are saved, the ports closed and the summary printed.
+    // far are kept, the ports closed and the summary printed.
     static void requestStop();
 
 private:
-    // An opened port. The first fields are fixed once it is open; the counters are guarded
-    // by mutex_.
+    // An opened port. The fields up to `target` are fixed before grabbing starts; the
+    // counters are guarded by mutex_; lastFrame, stampCamera and check are the main thread's.
     struct OpenPort {
         std::string name;
         int port = 0;
@@ -47,13 +49,17 @@ private:
         int width = 0;
         int height = 0;
         int bytesPerPixel = 1;
-        bool target = false;  // grabbed by this run
-        bool active = true;   // still grabbed (false after a refusal or a time-out)
-        int received = 0;     // images announced by the driver
-        int saved = 0;
-        int late = 0;                       // images that came after the port's time-out
+        int listNumber = 0;    // a camera's place in the driver's camera list, from 1 (0: none)
+        ScannerLayout layout;  // a scanner's bands and segments
+        bool target = false;   // grabbed by this run
+        bool active = true;    // still grabbed (false after a refusal or a time-out)
+        int received = 0;      // images announced by the driver
+        int kept = 0;          // images saved (only read, with --no-save)
+        int late = 0;          // images that came after the port's time-out
+        int passThrough = 0;   // notifications of a scanner's camera images, not read
         std::optional<uint32_t> lastFrame;  // --verify: the last frame stamp seen
         int stampCamera = 0;
+        std::unique_ptr<FinalImageCheck> check;  // --verify of a scanner's final images
     };
     // An image read inside the completion callback, waiting to be saved.
     struct Image {
@@ -68,8 +74,13 @@ private:
     int openPorts();
     int openOne(const PortRequest& request, bool scanner);
     int setProperties();
+    // Completes each scanner's layout with what the scanner and its cameras report.
+    void prepareScanners();
+    // doCVLGrab calls that one final image of a scanner still needs.
+    int scannerTriggers(const OpenPort& port, int round) const;
     int grabAll();
-    // Saves the images read so far; false on a failure (already reported).
+    // Verifies and saves (or, with --no-save, only counts) the images read so far; false on
+    // a failure (already reported).
     bool saveImages();
     bool verifyImage(OpenPort& port, const Image& image);
     void fail(int code, const std::string& message);
@@ -83,6 +94,7 @@ private:
     const GrabOptions& options_;
     Console& console_;
     std::string libraryPath_;
+    std::string systemDir_;  // absolute, as handed to initialize
     std::unique_ptr<tools::DriverLibrary> library_;
     bool initialized_ = false;
     int exitCode_ = kExitOk;  // main thread only

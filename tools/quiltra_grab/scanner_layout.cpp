@@ -1,0 +1,75 @@
+#include "scanner_layout.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "config/configuration_file.h"
+#include "platform/private_profile.h"
+
+namespace quiltra::grab {
+
+namespace {
+
+// A field size over a pitch in single precision, rounded halves away from zero, as Quiltra
+// computes it; sizes no image can have read as 0.
+int outputPixels(float size, float pitch) {
+    const float pixels = std::round(size / pitch);
+    return std::isfinite(pixels) && pixels > 0.0f && pixels < 1e9f ? static_cast<int>(pixels) : 0;
+}
+
+// More cameras than this make Quiltra refuse the scanner.
+constexpr int kMaxCameras = 32;
+
+}  // namespace
+
+int ScannerLayout::width() const {
+    int sum = 0;
+    for (const ScannerSegment& segment : segments) {
+        sum += segment.columns;
+    }
+    return sum;
+}
+
+int ScannerLayout::bandHeight() const {
+    int tallest = 0;
+    for (const ScannerSegment& segment : segments) {
+        tallest = std::max(tallest, segment.rows);
+    }
+    return tallest;
+}
+
+int ScannerLayout::segmentX(std::size_t i) const {
+    int x = 0;
+    for (std::size_t left = 0; left < i && left < segments.size(); ++left) {
+        x += segments[left].columns;
+    }
+    return x;
+}
+
+ScannerLayout readScannerLayout(const std::string& systemDir, const std::string& name) {
+    const std::string path = configFilePath(systemDir, kPathSize);
+    const char* file = path.c_str();
+    const char* section = name.c_str();
+    ScannerLayout layout;
+    layout.name = name;
+    const int cameras = platform::getPrivateProfileInt(section, "Cameras", 1, file);
+    layout.scans = std::max(1, platform::getPrivateProfileInt(section, "Scans", 1, file));
+    const auto overlap =
+        static_cast<unsigned>(platform::getPrivateProfileInt(section, "Overlap", 0, file));
+    layout.overlap = static_cast<int>(overlap % static_cast<unsigned>(layout.scans));
+    const Point size = readPoint(section, "Size", file, 100.0f, 120.0f);
+    const Point pitch = readPoint(section, "Pitch", file, 1.0f, 1.0f);
+    for (int n = 1; n <= std::min(cameras, kMaxCameras); ++n) {
+        const std::string cameraSection = name + ".Camera" + std::to_string(n);
+        ScannerSegment segment;
+        segment.port = platform::getPrivateProfileInt(cameraSection.c_str(), "Port", -1, file);
+        const Point field = readPoint(cameraSection.c_str(), "Size", file, size.x,
+                                      size.y / static_cast<float>(cameras));
+        segment.columns = outputPixels(field.y, pitch.y);
+        segment.rows = outputPixels(field.x, pitch.x);
+        layout.segments.push_back(segment);
+    }
+    return layout;
+}
+
+}  // namespace quiltra::grab

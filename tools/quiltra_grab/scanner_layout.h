@@ -1,0 +1,39 @@
+// Where each camera's image lies in a scanner's final image: one band per scan from the top,
+// one segment per camera from the left, sized as Quiltra sizes them when it opens the
+// scanner from its sections of Quiltra.ini.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace quiltra::grab {
+
+// One camera of a scanner and its segment.
+struct ScannerSegment {
+    int port = -1;    // [<scanner>.CameraN] Port: the real camera port it grabs
+    int columns = 0;  // output columns: the camera's Size_y / Pitch_y, rounded
+    int rows = 0;     // output rows: the camera's Size_x / Pitch_x, rounded
+    int camera = 0;   // the frame-stamp camera number expected in the segment; 0: unknown
+};
+
+struct ScannerLayout {
+    std::string name;                      // the scanner's section, "Scanner0001"
+    int scans = 1;                         // bands per final image
+    int overlap = 0;                       // the band at which every cycle but the first starts
+    std::vector<ScannerSegment> segments;  // camera order, left to right
+
+    // The final image's width: the segments side by side.
+    int width() const;
+    // A band's height: the tallest camera output.
+    int bandHeight() const;
+    // The column at which segment i starts.
+    int segmentX(std::size_t i) const;
+};
+
+// Reads the layout of scanner `name` from Quiltra.ini in systemDir the way Quiltra builds
+// the scanner: Cameras, Scans, Overlap, the camera sections' Port, and each camera's field
+// Size (default: the scanner's Size_x and Size_y / Cameras) over the scanner's Pitch. A
+// missing file or key gives Quiltra's defaults.
+ScannerLayout readScannerLayout(const std::string& systemDir, const std::string& name);
+
+}  // namespace quiltra::grab
