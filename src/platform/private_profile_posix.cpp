@@ -7,7 +7,6 @@
 #include <mutex>
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
 
 #include "platform/fixed_text.h"
@@ -314,11 +313,7 @@ bool writePrivateProfileString(const char* section, const char* key, const char*
         }
         lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(at), text);
     } else {
-        // Built in place: g++ 12 at -O3 sees a false overlap in "[" + std::string(...).
-        std::string header(1, '[');
-        header += sectionName;
-        header += ']';
-        lines.push_back(std::move(header));
+        lines.push_back("[" + std::string(sectionName) + "]");
         lines.push_back(text);
     }
     return replaceFile(file, profile);
