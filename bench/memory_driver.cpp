@@ -113,11 +113,6 @@ public:
                           hookNanoseconds_.load(std::memory_order_relaxed)};
     }
 
-    void resetHookTiming() override {
-        hookCalls_.store(0, std::memory_order_relaxed);
-        hookNanoseconds_.store(0, std::memory_order_relaxed);
-    }
-
     // --- the entry points --------------------------------------------------------------
 
     int cameraCount() {

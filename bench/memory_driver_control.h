@@ -45,8 +45,8 @@ public:
     virtual int deliverQueued() = 0;
     // Images queued and not yet delivered.
     virtual int queued() = 0;
+    // Totals since the library was loaded.
     virtual HookTiming hookTiming() = 0;
-    virtual void resetHookTiming() = 0;
 
 protected:
     ~MemoryDriverControl() = default;

@@ -7,8 +7,10 @@
 // Each Pipeline row grabs final images of Scanner0001 one after the other; the benchmark's
 // thread is the driver's delivery thread (it calls Quiltra's hook for every camera image and
 // times each call), and waits for the scanner's completion callback before the next grab.
-// Its counters:
-//   final/s     final images per second
+// After the timed loop, the yardsticks are measured in seven rounds that alternate a stretch
+// of the pipeline with them, so that both sides of a ratio see the same load on a shared
+// machine; hook_us, row_us and the ratios are the median round. The counters:
+//   final/s     final images per second (the timed loop)
 //   hook_us     time the driver's thread spent in the hook per camera image
 //   row_us      the same image read row by row through the driver, without Quiltra
 //   hook/row    hook_us / row_us
@@ -146,17 +148,73 @@ void runRowCopy(benchmark::State& state, QuiltraHost& host, const Geometry& geom
     state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(geometry.imageBytes()));
 }
 
+// The middle value (the upper one of an even count).
+double median(std::vector<double> values) {
+    std::nth_element(values.begin(),
+                     values.begin() + static_cast<std::ptrdiff_t>(values.size() / 2), values.end());
+    return values[values.size() / 2];
+}
+
+// A pipeline row's comparison with its yardsticks, each the median over rounds.
+struct Ratios {
+    double hookSeconds = 0;  // per camera image
+    double rowSeconds = 0;   // per camera image
+    double vsMemcpy = 0;
+    double vsThread = 0;
+    double hookRatio = 0;
+};
+
+// Measures the ratios in rounds that alternate a stretch of the pipeline with the
+// yardsticks for as many images (or about as long), so that on a shared machine both sides
+// of a ratio see the same load; a round disturbed by a burst of other work drops out in the
+// median. `finals` final images in all; false, with `failure`, when a grab fails.
+bool measureRatios(ScannerSession& session, CopyModels& models, MemoryDriverControl& driver,
+                   std::int64_t finals, Ratios& ratios, const char*& failure) {
+    constexpr int kRounds = 7;
+    const Geometry& geometry = models.geometry();
+    const std::int64_t perRound = std::max<std::int64_t>(1, finals / kRounds);
+    std::vector<double> hook, rows, vsMemcpy, vsThread, hookRatio;
+    for (int round = 0; round < kRounds; ++round) {
+        const HookTiming before = driver.hookTiming();
+        const auto start = Clock::now();
+        for (std::int64_t i = 0; i < perRound; ++i) {
+            if (!session.grabOne(failure)) {
+                return false;
+            }
+        }
+        const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+        const HookTiming after = driver.hookTiming();
+        const double perFinal = seconds / static_cast<double>(perRound);
+        const double budget = std::max(seconds, 0.002);
+        const double memcpyPerFinal =
+            secondsPerStep([&](std::int64_t) { models.memcpyBound(); }, perRound, budget);
+        const double rowPerImage = secondsPerStep(
+            [&](std::int64_t i) { models.rowCopy(static_cast<int>(i % geometry.cameras)); },
+            perRound * geometry.cameraImagesPerFinal(), budget);
+        const double threadPerFinal =
+            secondsPerStep([&](std::int64_t) { models.threadPerImage(); }, perRound, budget);
+        const double hookPerImage =
+            static_cast<double>(after.nanoseconds - before.nanoseconds) * 1e-9 /
+            static_cast<double>(std::max<std::uint64_t>(after.calls - before.calls, 1));
+        hook.push_back(hookPerImage);
+        rows.push_back(rowPerImage);
+        vsMemcpy.push_back(memcpyPerFinal / perFinal);
+        vsThread.push_back(threadPerFinal / perFinal);
+        hookRatio.push_back(hookPerImage / rowPerImage);
+    }
+    ratios =
+        Ratios{median(hook), median(rows), median(vsMemcpy), median(vsThread), median(hookRatio)};
+    return true;
+}
+
 void runPipeline(benchmark::State& state, QuiltraHost& host, const PipelineCase& pipelineCase) {
-    const Geometry& geometry = pipelineCase.geometry;
     std::string error;
     ScannerSession* session = host.session(pipelineCase, error);
-    CopyModels* models = session != nullptr ? host.models(geometry, error) : nullptr;
+    CopyModels* models = session != nullptr ? host.models(pipelineCase.geometry, error) : nullptr;
     if (session == nullptr || models == nullptr) {
         state.SkipWithError(error.c_str());
         return;
     }
-    MemoryDriverControl& driver = host.driver();
-    driver.resetHookTiming();
     const std::uint64_t messagesBefore = QuiltraHost::debugMessages();
     const std::uint64_t allocationsBefore = allocationCount();
     const auto start = Clock::now();
@@ -173,31 +231,20 @@ void runPipeline(benchmark::State& state, QuiltraHost& host, const PipelineCase&
     if (failure != nullptr) {
         return;
     }
-    const HookTiming hook = driver.hookTiming();
     const double finals = static_cast<double>(state.iterations());
     const double seconds = std::chrono::duration<double>(end - start).count();
-    const double perFinal = seconds / finals;
 
-    // The yardsticks, right after, for as many final images (or about as long).
-    const double budget = std::clamp(seconds, 0.05, 2.0);
-    const std::int64_t count = state.iterations();
-    const double memcpyPerFinal =
-        secondsPerStep([&](std::int64_t) { models->memcpyBound(); }, count, budget);
-    const double rowPerImage = secondsPerStep(
-        [&](std::int64_t i) { models->rowCopy(static_cast<int>(i % geometry.cameras)); },
-        count * geometry.cameraImagesPerFinal(), budget);
-    const double threadPerFinal =
-        secondsPerStep([&](std::int64_t) { models->threadPerImage(); }, count, budget);
-
-    const double hookPerImage = hook.calls != 0 ? static_cast<double>(hook.nanoseconds) /
-                                                      static_cast<double>(hook.calls) * 1e-9
-                                                : 0.0;
-    state.counters["final/s"] = 1.0 / perFinal;
-    state.counters["hook_us"] = hookPerImage * 1e6;
-    state.counters["row_us"] = rowPerImage * 1e6;
-    state.counters["hook/row"] = hookPerImage / rowPerImage;
-    state.counters["vs_memcpy"] = memcpyPerFinal / perFinal;
-    state.counters["vs_thread"] = threadPerFinal / perFinal;
+    Ratios ratios;
+    if (!measureRatios(*session, *models, host.driver(), state.iterations(), ratios, failure)) {
+        state.SkipWithError(failure);
+        return;
+    }
+    state.counters["final/s"] = finals / seconds;
+    state.counters["hook_us"] = ratios.hookSeconds * 1e6;
+    state.counters["row_us"] = ratios.rowSeconds * 1e6;
+    state.counters["hook/row"] = ratios.hookRatio;
+    state.counters["vs_memcpy"] = ratios.vsMemcpy;
+    state.counters["vs_thread"] = ratios.vsThread;
     state.counters["allocs/img"] = static_cast<double>(allocations) / finals;
     state.counters["msgs/img"] = static_cast<double>(messages) / finals;
 }
