@@ -26,6 +26,9 @@ DriverBinding::DriverBinding(const char* driverFile, const char* systemPath,
     if (!library_.loaded()) {
         return;
     }
+    // The driver will hold pointers to our code (the completion hook): from now on a host
+    // that unloads us without finalize must not unmap it.
+    platform::pinOwnModule();
     // The order of the lookups is the order of the entry list.
     lookUp(library_, "setDebugMsgProc", entries_.setDebugMsgProc);
     lookUp(library_, "setSystemPath", entries_.setSystemPath);

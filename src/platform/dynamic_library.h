@@ -34,4 +34,9 @@ private:
     void* handle_ = nullptr;
 };
 
+// Keeps the module that holds this code (the library itself) loaded until the process ends,
+// however often the host unloads it: once a driver holds a pointer to our code, unmapping it
+// would leave the driver calling freed memory. Idempotent and thread-safe.
+void pinOwnModule();
+
 }  // namespace quiltra::platform

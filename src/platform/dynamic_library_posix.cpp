@@ -25,4 +25,18 @@ void DynamicLibrary::close() {
     }
 }
 
+void pinOwnModule() {
+    // Opening the module again with RTLD_NODELETE marks it never to be unmapped; the handle
+    // is kept and never closed. Done once: the mark stays.
+    static void* const pinned = [] {
+        Dl_info info;
+        if (dladdr(reinterpret_cast<void*>(&pinOwnModule), &info) == 0 ||
+            info.dli_fname == nullptr) {
+            return static_cast<void*>(nullptr);
+        }
+        return dlopen(info.dli_fname, RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
+    }();
+    static_cast<void>(pinned);
+}
+
 }  // namespace quiltra::platform

@@ -25,4 +25,16 @@ void DynamicLibrary::close() {
     }
 }
 
+void pinOwnModule() {
+    // A pinned module stays loaded until the process ends, whatever FreeLibrary calls
+    // follow. Done once: the pin stays.
+    static const bool pinned = [] {
+        HMODULE module = nullptr;
+        return GetModuleHandleExA(
+                   GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                   reinterpret_cast<LPCSTR>(&pinOwnModule), &module) != 0;
+    }();
+    static_cast<void>(pinned);
+}
+
 }  // namespace quiltra::platform

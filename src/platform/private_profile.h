@@ -12,10 +12,11 @@
 namespace quiltra::platform {
 
 // Copies the value of `key` in `section`, or `defaultValue` when the file, section or key
-// is missing (a null default counts as ""), into `buffer`, cut to size - 1 characters and
-// NUL-terminated. Returns the number of characters copied, without the NUL. Nothing is
-// written when buffer is null or size < 1. Trailing spaces of the default are dropped. Off
-// Windows a null section or key reads as missing (no enumeration of names).
+// is missing or the file cannot be read (a null default counts as ""), into `buffer`, cut
+// to size - 1 characters and NUL-terminated. Returns the number of characters copied,
+// without the NUL. Nothing is written when buffer is null or size < 1. Trailing spaces of
+// the default are dropped. Off Windows a null section or key reads as missing (no
+// enumeration of names).
 int getPrivateProfileString(const char* section, const char* key, const char* defaultValue,
                             char* buffer, int size, const char* file);
 
@@ -29,7 +30,8 @@ int getPrivateProfileInt(const char* section, const char* key, int defaultValue,
 // Writes `key`=`value` into `section`, creating file, section and key as needed. A null
 // value removes the key, a null key the whole section. Off Windows a line break in a name
 // or value ends it there (it cannot add lines to the file). Returns false when the file
-// could not be written.
+// could not be written, or when it exists but could not be read: then it is left unchanged
+// (only a missing file starts empty).
 bool writePrivateProfileString(const char* section, const char* key, const char* value,
                                const char* file);
 

@@ -91,17 +91,26 @@ bool keyLine(std::string_view line, std::string_view& key, std::string_view& val
     return !key.empty();
 }
 
-bool readProfile(const char* file, Profile& profile) {
+// How reading a profile file ended. Only a missing file reads as an empty profile: a file
+// that is there but cannot be read whole must never be taken for one, or a write would
+// replace everything in it with its one key.
+enum class ReadResult { read, missing, failed };
+
+ReadResult readProfile(const char* file, Profile& profile) {
     std::FILE* stream = std::fopen(file, "rb");
     if (stream == nullptr) {
-        return false;
+        return errno == ENOENT ? ReadResult::missing : ReadResult::failed;
     }
     std::string content;
     char chunk[8192];
     for (std::size_t got; (got = std::fread(chunk, 1, sizeof chunk, stream)) > 0;) {
         content.append(chunk, got);
     }
+    const bool readWhole = std::ferror(stream) == 0;
     std::fclose(stream);
+    if (!readWhole) {
+        return ReadResult::failed;
+    }
 
     std::string_view rest(content);
     if (rest.substr(0, kByteOrderMark.size()) == kByteOrderMark) {
@@ -117,7 +126,7 @@ bool readProfile(const char* file, Profile& profile) {
         profile.lines.emplace_back(line);
         rest.remove_prefix(end == std::string_view::npos ? rest.size() : end + 1);
     }
-    return true;
+    return ReadResult::read;
 }
 
 // The lines [begin, end) of the first section called `section`; false when there is none.
@@ -150,10 +159,12 @@ std::size_t findKey(const Profile& profile, std::size_t begin, std::size_t end,
     return end;
 }
 
-// The value of section/key as stored, or false when the file, section or key is missing.
+// The value of section/key as stored, or false when the file, section or key is missing
+// or the file cannot be read.
 bool lookUp(const char* section, const char* key, const char* file, std::string& value) {
     Profile profile;
-    if (section == nullptr || key == nullptr || file == nullptr || !readProfile(file, profile)) {
+    if (section == nullptr || key == nullptr || file == nullptr ||
+        readProfile(file, profile) != ReadResult::read) {
         return false;
     }
     std::size_t begin = 0;
@@ -213,10 +224,10 @@ bool replaceFile(const char* file, const Profile& profile) {
     bool written = true;
     for (std::size_t done = 0; written && done < content.size();) {
         const ssize_t result = write(descriptor, content.data() + done, content.size() - done);
-        if (result < 0 && errno != EINTR) {
-            written = false;
-        } else if (result > 0) {
+        if (result > 0) {
             done += static_cast<std::size_t>(result);
+        } else if (result == 0 || errno != EINTR) {
+            written = false;  // an error, or no progress that a retry would make
         }
     }
     written = written && fsync(descriptor) == 0;
@@ -263,7 +274,9 @@ bool writePrivateProfileString(const char* section, const char* key, const char*
     const std::string_view sectionName = trim(singleLine(section));
     std::lock_guard lock(writeLock);
     Profile profile;
-    readProfile(file, profile);  // a missing file is an empty profile
+    if (readProfile(file, profile) == ReadResult::failed) {
+        return false;  // written nothing: the file stays as it is
+    }
     std::size_t begin = 0;
     std::size_t end = 0;
     const bool sectionFound = findSection(profile, sectionName, begin, end);

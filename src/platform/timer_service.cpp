@@ -62,28 +62,36 @@ bool TimerService::kill(uint32_t timerId) {
 }
 
 void TimerService::stop() {
-    std::thread thread;
-    {
-        std::lock_guard lock(mutex_);
-        pending_.clear();
-        byId_.clear();
-        if (onTimerThread()) {
-            return;  // from a callback: cancelled, but the thread cannot join itself
-        }
-        stopping_ = true;
-        thread = std::move(thread_);
-        wake_.notify_all();
+    std::unique_lock lock(mutex_);
+    pending_.clear();
+    byId_.clear();
+    if (onTimerThread()) {
+        return;  // from a callback: cancelled, but the thread cannot join itself
     }
-    if (thread.joinable()) {
+    // stopping_ stays set until the last of overlapping stops is done, so the thread ends
+    // whichever of them joins it, and no new thread starts meanwhile.
+    ++stopsInProgress_;
+    stopping_ = true;
+    wake_.notify_all();
+    if (thread_.joinable()) {
+        std::thread thread = std::move(thread_);
+        joining_ = true;
+        lock.unlock();
         thread.join();
+        lock.lock();
+        joining_ = false;
+        threadId_ = {};
+    } else {
+        // Another stop may be joining the thread: return only once it has ended.
+        settled_.wait(lock, [this]() QUILTRA_REQUIRES(mutex_) { return !joining_; });
     }
-    std::lock_guard lock(mutex_);
-    stopping_ = false;
-    threadId_ = {};
+    if (--stopsInProgress_ == 0) {
+        stopping_ = false;
+        if (!pending_.empty()) {
+            startThread();  // timers armed while the old thread was ending
+        }
+    }
     settled_.notify_all();
-    if (!pending_.empty()) {
-        startThread();  // timers armed while the old thread was ending
-    }
 }
 
 void TimerService::useManualTime(bool on) {
@@ -97,7 +105,8 @@ void TimerService::useManualTime(bool on) {
 }
 
 bool TimerService::manualTimeSettled() const {
-    return !thread_.joinable() ||
+    // While a stop is in progress, timers armed meanwhile wait for the thread it restarts.
+    return (!thread_.joinable() && stopsInProgress_ == 0) ||
            (runningId_ == 0 &&
             (pending_.empty() || pending_.begin()->first.deadlineMs > manualTargetMs_));
 }

@@ -27,7 +27,8 @@ public:
     // True when the timer was pending and is now cancelled; never waits.
     bool kill(uint32_t timerId);
     // Cancels every pending timer and joins the thread, waiting for a running callback.
-    // From a callback it only cancels (a thread cannot join itself).
+    // Overlapping stops all return only once the thread has ended. From a callback it only
+    // cancels (a thread cannot join itself).
     void stop();
     // Switches between the steady clock and the manual clock (which restarts at 0 ms).
     // Pending timers were armed on the other clock: they are cancelled.
@@ -61,7 +62,8 @@ private:
     mutable std::mutex mutex_;
     // Wakes the timer thread: a new first timer, a manual advance, a stop.
     std::condition_variable wake_;
-    // Wakes advanceManualTime and stop: a callback finished or the thread went idle.
+    // Wakes advanceManualTime and stop: a callback finished, the thread went idle, or a
+    // stop ended.
     std::condition_variable settled_;
     const std::chrono::steady_clock::time_point epoch_ = std::chrono::steady_clock::now();
 
@@ -73,7 +75,13 @@ private:
     bool manual_ QUILTRA_GUARDED_BY(mutex_) = false;
     uint64_t manualNowMs_ QUILTRA_GUARDED_BY(mutex_) = 0;
     uint64_t manualTargetMs_ QUILTRA_GUARDED_BY(mutex_) = 0;
+    // Set while any stop() is in progress; the thread ends when it sees it.
     bool stopping_ QUILTRA_GUARDED_BY(mutex_) = false;
+    // The stop() calls in progress (not counting those from a callback); the last one to
+    // finish clears stopping_.
+    int stopsInProgress_ QUILTRA_GUARDED_BY(mutex_) = 0;
+    // A stop() is joining the thread; the other stops wait for it on settled_.
+    bool joining_ QUILTRA_GUARDED_BY(mutex_) = false;
     // Owned by this service; started by set(), joined by stop().
     std::thread thread_ QUILTRA_GUARDED_BY(mutex_);
     std::thread::id threadId_ QUILTRA_GUARDED_BY(mutex_);

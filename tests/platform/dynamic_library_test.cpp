@@ -1,6 +1,15 @@
 #include "platform/dynamic_library.h"
 
 #include <gtest/gtest.h>
+#include <quiltra/camera_driver.h>
+
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <dlfcn.h>
+#endif
+
+#include "test_support.h"
 
 namespace quiltra::platform {
 namespace {
@@ -53,6 +62,36 @@ TEST(DynamicLibrary, MovingHandsOverTheHandleAndClosingUnloads) {
     third.close();
     EXPECT_FALSE(third.loaded());
     EXPECT_EQ(third.symbol(kExportedFunction), nullptr);
+}
+
+// Whether the library at `path` is still mapped into this process.
+bool stillLoaded(const std::string& path) {
+#if defined(_WIN32)
+    return GetModuleHandleA(path.c_str()) != nullptr;
+#else
+    void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD);
+    if (handle != nullptr) {
+        dlclose(handle);
+    }
+    return handle != nullptr;
+#endif
+}
+
+// A driver holds a pointer to our completion hook: a host that unloads the library without
+// finalize must not unmap the code the driver will call with its next image.
+TEST(DynamicLibrary, TheLibraryStaysLoadedOnceItHasLoadedADriver) {
+    test::TempDir folder;
+    test::writeFile(folder.file("Quiltra.ini"),
+                    "[Config]\nCameraDriver=" + test::libraryPath("fake_driver") + "\n");
+    const std::string quiltra = test::libraryPath("quiltra");
+    {
+        DynamicLibrary library = DynamicLibrary::load(quiltra.c_str());
+        ASSERT_TRUE(library.loaded());
+        const auto start = library.function<InitializeFn>("initialize");
+        ASSERT_NE(start, nullptr);
+        ASSERT_EQ(start(folder.str().c_str(), nullptr), 1);
+    }  // unloaded without finalize
+    EXPECT_TRUE(stillLoaded(quiltra));
 }
 
 }  // namespace

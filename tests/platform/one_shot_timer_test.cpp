@@ -5,6 +5,8 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -65,6 +67,19 @@ void record(uint32_t id, uintptr_t context) {
 
 uintptr_t asContext(Probe& probe) {
     return reinterpret_cast<uintptr_t>(&probe);
+}
+
+// Waits until `done` reaches `count`. A stop that hangs leaves threads behind that still use
+// the service, so the test cannot clean up: it ends the program instead of hanging.
+void awaitOrAbort(const std::atomic<int>& done, int count, const char* what) {
+    const auto limit = std::chrono::steady_clock::now() + 10s;
+    while (done.load() < count) {
+        if (std::chrono::steady_clock::now() > limit) {
+            std::fprintf(stderr, "hung: %s\n", what);
+            std::abort();
+        }
+        std::this_thread::sleep_for(1ms);
+    }
 }
 
 class ManualTimers : public ::testing::Test {
@@ -161,7 +176,7 @@ TEST_F(ManualTimers, StopCancelsPendingTimersAndTheServiceRestarts) {
     EXPECT_EQ(firings.seen(), std::vector<int>{3});
 }
 
-TEST_F(ManualTimers, KillNeverWaitsForARunningCallbackButStopDoes) {
+TEST_F(ManualTimers, KillNeverWaitsForARunningCallbackButEveryStopDoes) {
     std::atomic<bool> entered{false};
     std::atomic<bool> release{false};
     std::atomic<bool> finished{false};
@@ -185,17 +200,59 @@ TEST_F(ManualTimers, KillNeverWaitsForARunningCallbackButStopDoes) {
     }
     EXPECT_FALSE(service.kill(id));  // returns while the callback is still running
 
-    std::atomic<bool> stopped{false};
-    std::thread stopper([&] {
-        service.stop();
-        stopped.store(true);
-    });
+    // Two overlapping stops: the second finds the thread already being joined by the first.
+    std::atomic<int> stopped{0};
+    std::vector<std::thread> stoppers;
+    for (int i = 0; i < 2; ++i) {
+        stoppers.emplace_back([&] {
+            service.stop();
+            ++stopped;
+        });
+    }
     std::this_thread::sleep_for(20ms);
-    EXPECT_FALSE(stopped.load());
+    EXPECT_EQ(stopped.load(), 0);
     release.store(true);
-    stopper.join();
+    awaitOrAbort(stopped, 2, "overlapping stops after the callback returned");
+    for (std::thread& stopper : stoppers) {
+        stopper.join();
+    }
     advancer.join();
     EXPECT_TRUE(finished.load());
+}
+
+// Stops that overlap each other and a set(), started together many times over: each returns
+// once the thread has ended, and the service serves timers afterwards.
+TEST(TimerServiceStops, OverlappingStopsEndTheThreadAndTheServiceServesAfterwards) {
+    for (int round = 0; round < 100; ++round) {
+        Firings firings;
+        Probe first{&firings, 1}, during{&firings, 2}, after{&firings, 3};
+        TimerService service;
+        service.set(0, record, asContext(first));  // starts the thread
+        std::atomic<bool> go{false};
+        std::atomic<int> done{0};
+        const auto together = [&](auto work) {
+            return std::thread([&go, &done, work] {
+                while (!go.load()) {
+                    std::this_thread::yield();
+                }
+                work();
+                ++done;
+            });
+        };
+        std::thread threads[] = {together([&] { service.stop(); }),
+                                 together([&] { service.stop(); }),
+                                 together([&] { service.set(0, record, asContext(during)); })};
+        go.store(true);
+        awaitOrAbort(done, 3, "overlapping stops");
+        for (std::thread& thread : threads) {
+            thread.join();
+        }
+        service.stop();  // `during` has fired or was cancelled
+        const std::size_t fired = firings.seen().size();
+        service.set(0, record, asContext(after));
+        ASSERT_TRUE(firings.waitFor(fired + 1, 10s)) << "round " << round;
+        EXPECT_EQ(firings.seen().back(), 3) << "round " << round;
+    }
 }
 
 TEST(TimerServiceLifetime, DestroyingAServiceWithPendingTimersEndsItsThread) {

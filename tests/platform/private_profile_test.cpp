@@ -6,6 +6,7 @@
 
 #include <climits>
 #include <filesystem>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
@@ -46,6 +47,11 @@ protected:
     }
     void given(const std::string& content) { test::writeFile(path, content); }
     std::string content() { return normalised(test::readFile(path)); }
+    // Everything in the folder: the file and any temporary file a write left behind.
+    long entries() const {
+        return std::distance(std::filesystem::directory_iterator(folder.path()),
+                             std::filesystem::directory_iterator());
+    }
 
     test::TempDir folder;
     std::string path = folder.file("Quiltra.ini");
@@ -211,11 +217,32 @@ TEST_F(PrivateProfile, WritesLeaveNoTemporaryFilesAndKeepTheFileMode) {
     std::filesystem::permissions(path, std::filesystem::perms(0640));
     EXPECT_TRUE(write("Config", "Verbose", "1"));
     EXPECT_EQ(std::filesystem::status(path).permissions(), std::filesystem::perms(0640));
-    int files = 0;
-    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(folder.path())) {
-        ++files;
+    EXPECT_EQ(entries(), 1);
+}
+
+// A file that is there but cannot be read (permission bits do not stop root, so other
+// failures stand in for them) must never be taken for a missing one: a write would
+// replace the whole file with its one key.
+TEST_F(PrivateProfile, AFileThatCannotBeReadGivesDefaultsAndIsNeverReplaced) {
+    namespace fs = std::filesystem;
+    const struct {
+        const char* what;
+        void (*make)(const fs::path& file);
+    } cases[] = {
+        {"a link to itself: opening fails",
+         [](const fs::path& file) { fs::create_symlink(file, file); }},
+        {"a folder: reading fails", [](const fs::path& file) { fs::create_directory(file); }},
+    };
+    for (const auto& c : cases) {
+        c.make(path);
+        const fs::file_type type = fs::symlink_status(path).type();
+        EXPECT_EQ(read("Config", "CameraDriver", "fallback"), "fallback") << c.what;
+        EXPECT_EQ(readInt("Config", "Verbose", 7), 7) << c.what;
+        EXPECT_FALSE(write("Config", "Verbose", "1")) << c.what;
+        EXPECT_EQ(fs::symlink_status(path).type(), type) << c.what;
+        EXPECT_EQ(entries(), 1) << c.what;
+        fs::remove_all(path);
     }
-    EXPECT_EQ(files, 1);
 }
 
 TEST_F(PrivateProfile, ConcurrentWritersLoseNothing) {
