@@ -4,7 +4,11 @@
 
 namespace quiltra::platform {
 
-TimerService::TimerService() = default;
+TimerService::TimerService() {
+    byId_.reserve(kSpareNodes);
+    sparePending_.reserve(kSpareNodes);
+    spareIds_.reserve(kSpareNodes);
+}
 
 TimerService::~TimerService() {
     stop();
@@ -39,8 +43,7 @@ uint32_t TimerService::set(uint32_t delayMs, TimerCallback callback, uintptr_t c
         ++lastId_;
     } while (lastId_ == 0 || byId_.count(lastId_) != 0);
     const Due due{nowMs() + delayMs, sequence_++};
-    pending_.emplace(due, Timer{lastId_, callback, context});
-    byId_.emplace(lastId_, due);
+    insert(due, Timer{lastId_, callback, context});
     if (!thread_.joinable() && !stopping_) {
         startThread();  // stop() starts it again itself when timers came in meanwhile
     }
@@ -56,9 +59,35 @@ bool TimerService::kill(uint32_t timerId) {
     if (found == byId_.end()) {
         return false;
     }
-    pending_.erase(found->second);
-    byId_.erase(found);
+    erase(pending_.find(found->second));
     return true;
+}
+
+void TimerService::insert(const Due& due, const Timer& timer) {
+    if (sparePending_.empty() || spareIds_.empty()) {
+        pending_.emplace(due, timer);
+        byId_.emplace(timer.id, due);
+        return;
+    }
+    auto pendingNode = std::move(sparePending_.back());
+    sparePending_.pop_back();
+    pendingNode.key() = due;
+    pendingNode.mapped() = timer;
+    pending_.insert(std::move(pendingNode));
+    auto idNode = std::move(spareIds_.back());
+    spareIds_.pop_back();
+    idNode.key() = timer.id;
+    idNode.mapped() = due;
+    byId_.insert(std::move(idNode));
+}
+
+void TimerService::erase(std::map<Due, Timer>::iterator timer) {
+    auto idNode = byId_.extract(timer->second.id);
+    auto pendingNode = pending_.extract(timer);
+    if (sparePending_.size() < kSpareNodes && !idNode.empty()) {
+        sparePending_.push_back(std::move(pendingNode));
+        spareIds_.push_back(std::move(idNode));
+    }
 }
 
 void TimerService::stop() {
@@ -152,8 +181,7 @@ void TimerService::run() {
             continue;
         }
         const Timer timer = first->second;
-        byId_.erase(timer.id);
-        pending_.erase(first);
+        erase(first);
         runningId_ = timer.id;
         // The callback runs without the lock, so it may arm and kill timers, and kill()
         // never waits for it.

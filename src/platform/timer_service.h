@@ -8,6 +8,7 @@
 #include <mutex>
 #include <thread>
 #include <unordered_map>
+#include <vector>
 
 #include "platform/one_shot_timer.h"
 #include "platform/thread_annotations.h"
@@ -67,8 +68,18 @@ private:
     std::condition_variable settled_;
     const std::chrono::steady_clock::time_point epoch_ = std::chrono::steady_clock::now();
 
+    // Files a timer in both indexes, reusing spare nodes.
+    void insert(const Due& due, const Timer& timer) QUILTRA_REQUIRES(mutex_);
+    // Takes a pending timer out of both indexes, keeping its nodes as spares.
+    void erase(std::map<Due, Timer>::iterator timer) QUILTRA_REQUIRES(mutex_);
+
     std::map<Due, Timer> pending_ QUILTRA_GUARDED_BY(mutex_);
     std::unordered_map<uint32_t, Due> byId_ QUILTRA_GUARDED_BY(mutex_);
+    // Nodes of timers that fired or were killed, for the next ones: a scanner re-arms its
+    // grab timeout with every turn, and that must not cost an allocation each time.
+    static constexpr std::size_t kSpareNodes = 64;
+    std::vector<std::map<Due, Timer>::node_type> sparePending_ QUILTRA_GUARDED_BY(mutex_);
+    std::vector<std::unordered_map<uint32_t, Due>::node_type> spareIds_ QUILTRA_GUARDED_BY(mutex_);
     uint32_t lastId_ QUILTRA_GUARDED_BY(mutex_) = 0;
     uint64_t sequence_ QUILTRA_GUARDED_BY(mutex_) = 0;
     uint32_t runningId_ QUILTRA_GUARDED_BY(mutex_) = 0;  // the callback running now, or 0
