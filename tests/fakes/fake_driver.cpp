@@ -651,9 +651,8 @@ int QUILTRA_CALL execCmd(int grabber, int port, const char* command, const char*
                   resultSize);
     if (result != nullptr && resultSize > 0) {
         std::string reply = fake().execReply(port);
-        std::size_t length = std::min(reply.size(), static_cast<std::size_t>(resultSize - 1));
-        std::memcpy(result, reply.data(), length);
-        result[length] = '\0';
+        const auto size = static_cast<std::size_t>(resultSize);
+        std::memcpy(result, reply.c_str(), std::min(reply.size() + 1, size));
     }
     return fake().result("execCmd", port);
 }
