@@ -11,6 +11,8 @@
 #include "config/configuration_file.h"
 #include "config/first_start.h"
 #include "config/scanner_builder.h"
+#include "control/scanner_commands.h"
+#include "control/scanner_properties.h"
 #include "platform/debug_output.h"
 #include "platform/file_path.h"
 #include "platform/fixed_text.h"
@@ -448,8 +450,9 @@ int DriverHost::forward(Fn DriverEntries::*member, int grabber, int port, Args..
 }
 
 // The port-addressed calls on a real camera port go to the driver unchanged; on a scanner
-// port they go to the scanner, which the call holds a reference to while it runs; a free
-// port answers 0.
+// port they go to the scanner (properties and commands to its handlers; getPropertyRange
+// and setCmdCallback answer 0 there), which the call holds a reference to while it runs; a
+// free port answers 0.
 
 int DriverHost::doCVLGrab(int grabber, int port) {
     if (const std::shared_ptr<Scanner> scanner = ports_.scanner(port)) {
@@ -483,10 +486,16 @@ int DriverHost::getPropertyRange(int grabber, int port, const char* name, int* m
 }
 
 int DriverHost::getProperty(int grabber, int port, const char* name, int* value) {
+    if (const std::shared_ptr<Scanner> scanner = ports_.scanner(port)) {
+        return getScannerProperty(*scanner, name, value);
+    }
     return forward(&DriverEntries::getProperty, grabber, port, name, value);
 }
 
 int DriverHost::setProperty(int grabber, int port, const char* name, int value) {
+    if (const std::shared_ptr<Scanner> scanner = ports_.scanner(port)) {
+        return setScannerProperty(*scanner, name, value);
+    }
     return forward(&DriverEntries::setProperty, grabber, port, name, value);
 }
 
@@ -496,6 +505,9 @@ int DriverHost::setCmdCallback(int grabber, int port, CmdCallback callback) {
 
 int DriverHost::execCmd(int grabber, int port, const char* command, const char* arguments,
                         char* result, int resultSize) {
+    if (const std::shared_ptr<Scanner> scanner = ports_.scanner(port)) {
+        return execScannerCommand(*scanner, command, arguments, result, resultSize);
+    }
     return forward(&DriverEntries::execCmd, grabber, port, command, arguments, result, resultSize);
 }
 

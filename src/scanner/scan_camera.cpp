@@ -174,6 +174,12 @@ uint32_t ScanCamera::processImage() {
     return result;
 }
 
+void ScanCamera::reallocateProcessed(double size) {
+    std::lock_guard guard(lock);
+    std::vector<uint8_t>().swap(processed);
+    allocateProcessed(size);
+}
+
 void ScanCamera::releasePlugins() {
     std::lock_guard guard(lock);
     resamplers.clear();

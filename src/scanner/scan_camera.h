@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/recursive_lock.h"
+#include "platform/relaxed_atomic.h"
 #include "platform/thread_annotations.h"
 #include "plugins/filter_binding.h"
 #include "plugins/resampler_binding.h"
@@ -71,6 +72,10 @@ public:
     // Releases the plug-in instances and unloads their libraries (the scanner is shutting
     // down); processing then has no prefilter or resampler.
     void releasePlugins();
+    // Frees `processed` and allocates it anew, zero-filled, with `size` bytes
+    // (Scanner::imageByteSize); it stays empty when that size is 0, negative, beyond 32 bits
+    // or cannot be had, and processImage then allocates it on the next image.
+    void reallocateProcessed(double size) QUILTRA_REQUIRES(lock);
     Scanner& scanner;              // the owner; outlives the camera
     DriverBinding* const binding;  // the driver serving this camera's port; not owned
 
@@ -98,11 +103,12 @@ public:
     // The active calibration entry; changed only with the scanner lock and this lock held.
     uint32_t calibIndex QUILTRA_GUARDED_BY(lock) = 0;
 
-    // Cycle state and counters, guarded by the owning scanner's lock.
-    uint32_t scanIndex = 0;
+    // Cycle state and counters, written under the owning scanner's lock; the atomic ones
+    // are also read without it (properties and status).
+    platform::RelaxedAtomic<uint32_t> scanIndex = 0;
     uint32_t lostCount = 0;
-    uint32_t imageCount = 0;
-    uint32_t activeGrabTimeoutCount = 0;
+    platform::RelaxedAtomic<uint32_t> imageCount = 0;
+    platform::RelaxedAtomic<uint32_t> activeGrabTimeoutCount = 0;
 
     // Durations of the last collect, prefilter and resample steps, in microseconds.
     uint32_t collectTime QUILTRA_GUARDED_BY(lock) = 0;

@@ -18,9 +18,12 @@ namespace quiltra {
 
 namespace {
 
-void saturatingIncrement(uint32_t& counter) {
-    if (counter != 0xFFFFFFFFu) {
-        ++counter;
+// Counters stop at their largest value. Called under the scanner lock, which makes the
+// read and the store one step for every other writer.
+void saturatingIncrement(platform::RelaxedAtomic<uint32_t>& counter) {
+    const uint32_t value = counter;
+    if (value != 0xFFFFFFFFu) {
+        counter = value + 1;
     }
 }
 
@@ -126,19 +129,28 @@ ScanCamera* Scanner::addCamera(int32_t cameraPort, int32_t cameraWidth, int32_t 
 
 bool Scanner::setScanCount(uint32_t count) {
     std::lock_guard guard(lock);
-    std::unique_lock imageGuard(imageLock);
     scanCount = count != 0 ? count : 1;
     const ScanSize size = scanSize();
     const int64_t totalHeight = static_cast<int64_t>(scanCount) * size.bandHeight;
-    // Geometry beyond 32 bits is kept only as far as it fits; such an image is never
-    // allocated, so nothing reads through these values.
-    width = static_cast<int32_t>(size.width);
-    height = static_cast<int32_t>(totalHeight);
-    if (cameras.empty()) {
-        return true;
+    double bytes = 0.0;
+    {
+        std::unique_lock imageGuard(imageLock);
+        // Geometry beyond 32 bits is kept only as far as it fits; such an image is never
+        // allocated, so nothing reads through these values.
+        width = static_cast<int32_t>(size.width);
+        height = static_cast<int32_t>(totalHeight);
+        if (cameras.empty()) {
+            return true;
+        }
+        bytesPerPixel = cameras.front()->bytesPerPixel;
+        bytes = imageByteSize({totalHeight, bytesPerPixel, size.width});
+        if (allocateImage(bytes)) {
+            return true;
+        }
     }
-    bytesPerPixel = cameras.front()->bytesPerPixel;
-    return allocateImage(imageByteSize({totalHeight, bytesPerPixel, size.width}));
+    // Reported once row readers may go on: the host's debug procedure may read rows.
+    reportImageTooBig(width, height, bytesPerPixel, bytes);
+    return false;
 }
 
 double Scanner::imageByteSize(std::initializer_list<int64_t> dimensions) {
@@ -159,15 +171,15 @@ bool Scanner::allocateImage(double size) {
         return true;
     }
     image.reset();
+    imageSize = 0;
     if (fits) {
         try {
-            image = std::make_unique<uint8_t[]>(static_cast<std::size_t>(size));
+            image = std::make_unique<uint8_t[]>(static_cast<std::size_t>(size));  // zero-filled
             imageSize = static_cast<uint32_t>(size);
             return true;
         } catch (const std::bad_alloc&) {
         }
     }
-    reportImageTooBig(width, height, bytesPerPixel, size);
     return false;
 }
 
@@ -190,19 +202,17 @@ ScanSize Scanner::scanSize() const {
 }
 
 uint32_t Scanner::minScanIndex() const {
-    std::lock_guard guard(lock);
     uint32_t smallest = 0xFFFFFFFFu;
     for (const auto& camera : cameras) {
-        smallest = std::min(smallest, camera->scanIndex);
+        smallest = std::min(smallest, camera->scanIndex.load());
     }
     return smallest;
 }
 
 uint32_t Scanner::maxScanIndex() const {
-    std::lock_guard guard(lock);
     uint32_t largest = 0;
     for (const auto& camera : cameras) {
-        largest = std::max(largest, camera->scanIndex);
+        largest = std::max(largest, camera->scanIndex.load());
     }
     return largest;
 }
@@ -390,7 +400,7 @@ uint32_t Scanner::resetCycle() {
     const uint32_t m = minScanIndex();
     startTimer(0);
     receiveMask = 0;
-    setCount(std::min(m, overlap));
+    setCount(std::min(m, overlap.load()));
     for (auto& camera : cameras) {
         // The ring indices stay: an image collected but not yet processed keeps its buffer.
         camera->lostCount = 0;

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/recursive_lock.h"
+#include "platform/relaxed_atomic.h"
 #include "platform/thread_annotations.h"
 #include "scanner/scan_camera.h"
 
@@ -70,7 +71,8 @@ public:
     bool setScanCount(uint32_t count);
 
     ScanSize scanSize() const;
-    // Smallest / largest scanIndex of the cameras; 0xFFFFFFFF / 0 without cameras.
+    // Smallest / largest scanIndex of the cameras; 0xFFFFFFFF / 0 without cameras. Takes no
+    // lock: exact under the scanner lock, perhaps one image old without it.
     uint32_t minScanIndex() const;
     uint32_t maxScanIndex() const;
 
@@ -103,6 +105,9 @@ public:
     // Fills every part of the final image that the current cycle has not written with the
     // low byte of `value`; nothing without a final image. Returns 0. Scanner lock.
     int fillMissing(int value) QUILTRA_REQUIRES(lock);
+    // Calls the host's completion callback with (callbackGrabber, callbackPort) unless the
+    // scanner is closing. Scanner lock (held while the host runs).
+    void notifyHost(int32_t callbackGrabber, int32_t callbackPort) const QUILTRA_REQUIRES(lock);
     // Cancels the pending grab timeout and, for a nonzero delay, arms a new one. The timer
     // refers to the scanner only weakly. Scanner lock.
     void startTimer(uint32_t delayMs) QUILTRA_REQUIRES(lock);
@@ -150,9 +155,11 @@ public:
     const int32_t grabber;
     const int32_t port;
 
-    uint32_t scanCount QUILTRA_GUARDED_BY(lock) = 1;
-    uint32_t activeGrabTimeout QUILTRA_GUARDED_BY(lock) = 0;  // ms; 0: no timeout
-    int32_t minScans QUILTRA_GUARDED_BY(lock) = 0;
+    // Fields of type RelaxedAtomic are written under `lock` and read by the property and
+    // status readers without it (a value may be one image old).
+    platform::RelaxedAtomic<uint32_t> scanCount = 1;          // never 0
+    platform::RelaxedAtomic<uint32_t> activeGrabTimeout = 0;  // ms; 0: no timeout
+    platform::RelaxedAtomic<int32_t> minScans = 0;
     uint32_t timerId QUILTRA_GUARDED_BY(lock) = 0;  // pending one-shot timer; 0: none
     uint32_t receiveMask QUILTRA_GUARDED_BY(lock) = 0;
     // The final image and its geometry: changed with `lock` and `imageLock` held, read with
@@ -170,16 +177,18 @@ public:
     std::atomic<bool> resetRequired{false};
     bool active QUILTRA_GUARDED_BY(lock) = false;
     int64_t scanStart QUILTRA_GUARDED_BY(lock) = 0;  // performance-counter ticks
-    uint32_t scanTime QUILTRA_GUARDED_BY(lock) = 0;  // ms
-    uint32_t imageCount QUILTRA_GUARDED_BY(lock) = 0;
-    uint32_t activeGrabTimeoutCount QUILTRA_GUARDED_BY(lock) = 0;
+    platform::RelaxedAtomic<uint32_t> scanTime = 0;  // ms
+    platform::RelaxedAtomic<uint32_t> imageCount = 0;
+    platform::RelaxedAtomic<uint32_t> activeGrabTimeoutCount = 0;
     // Scan numbers that are passed through: 0 every scan, 1..scanCount one scan.
     std::vector<int32_t> passThru QUILTRA_GUARDED_BY(lock);
-    uint32_t overlap QUILTRA_GUARDED_BY(lock) = 0;  // below scanCount when set
+    platform::RelaxedAtomic<uint32_t> overlap = 0;  // below scanCount when set
     SaveScannerHook saveScannerHook = nullptr;      // set once by the port's opening
 
 private:
-    // The final image of `size` bytes: kept when it has that size, else reallocated.
+    // The final image of `size` bytes: kept when it has that size, else reallocated
+    // zero-filled; false, with no final image, when it cannot be had. Scanner lock and
+    // imageLock held.
     bool allocateImage(double size) QUILTRA_REQUIRES(lock);
     // Byte offset of camera `index`'s segment in `band` (limited to scanCount - 1).
     int64_t placementOffset(uint32_t band, std::size_t index) const QUILTRA_REQUIRES(lock);
@@ -191,9 +200,6 @@ private:
     // (clipped to the final image).
     void fillRows(int64_t offset, int64_t rows, int64_t bytes, uint8_t value)
         QUILTRA_REQUIRES(lock);
-    // Calls the host's completion callback with (callbackGrabber, callbackPort) unless the
-    // scanner is closing.
-    void notifyHost(int32_t callbackGrabber, int32_t callbackPort) const QUILTRA_REQUIRES(lock);
 
     bool closing_ QUILTRA_GUARDED_BY(lock) = false;
     std::atomic<bool> shutDown_{false};  // shutdown() has begun

@@ -47,7 +47,7 @@ public:
         release(imageSizes_);
         release(properties_);
         release(results_);
-        release(execReply_);
+        release(execReplies_);
         deliverOnGrab_ = false;
         release(deliverInside_);
         delivered_ = 0;
@@ -111,9 +111,9 @@ public:
         results_[entry + "@" + std::to_string(port)] = result;
     }
 
-    void setExecReply(const std::string& reply) override {
+    void setExecReply(const std::string& reply, int port) override {
         std::lock_guard<std::mutex> lock(mutex_);
-        execReply_ = reply;
+        execReplies_[port] = reply;
     }
 
     void setDeliverOnGrab(bool on) override {
@@ -311,9 +311,13 @@ public:
         return propertyLocked(port, name);
     }
 
-    std::string execReply() {
+    std::string execReply(int port) {
         std::lock_guard<std::mutex> lock(mutex_);
-        return execReply_;
+        auto found = execReplies_.find(port);
+        if (found == execReplies_.end()) {
+            found = execReplies_.find(kAnyPort);
+        }
+        return found != execReplies_.end() ? found->second : std::string();
     }
 
     void stopDelivery() {
@@ -448,7 +452,7 @@ private:
     std::map<int, ImageSize> imageSizes_;
     std::map<std::pair<int, std::string>, int> properties_;
     std::map<std::string, int> results_;
-    std::string execReply_;
+    std::map<int, std::string> execReplies_;
     bool deliverOnGrab_ = false;
     std::string deliverInside_;
 
@@ -633,7 +637,7 @@ int QUILTRA_CALL getProperty(int grabber, int port, const char* name, int* value
 
 int QUILTRA_CALL setProperty(int grabber, int port, const char* name, int value) {
     fake().record("setProperty", grabber, port, name, value);
-    return fake().result("setProperty");
+    return fake().result("setProperty", port);
 }
 
 int QUILTRA_CALL setCmdCallback(int grabber, int port, CmdCallback callback) {
@@ -646,12 +650,11 @@ int QUILTRA_CALL execCmd(int grabber, int port, const char* command, const char*
     fake().record("execCmd", grabber, port, command, arguments, static_cast<const void*>(result),
                   resultSize);
     if (result != nullptr && resultSize > 0) {
-        std::string reply = fake().execReply();
-        std::size_t length = std::min(reply.size(), static_cast<std::size_t>(resultSize - 1));
-        std::memcpy(result, reply.data(), length);
-        result[length] = '\0';
+        std::string reply = fake().execReply(port);
+        const auto size = static_cast<std::size_t>(resultSize);
+        std::memcpy(result, reply.c_str(), std::min(reply.size() + 1, size));
     }
-    return fake().result("execCmd");
+    return fake().result("execCmd", port);
 }
 
 }  // extern "C"

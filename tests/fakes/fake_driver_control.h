@@ -64,8 +64,10 @@ public:
     virtual void setResult(const std::string& entry, int result) = 0;
     // The same for one port only; it comes before setResult's answer.
     virtual void setPortResult(const std::string& entry, int port, int result) = 0;
-    // The text execCmd copies into the result buffer (cut to its size).
-    virtual void setExecReply(const std::string& reply) = 0;
+    // The text execCmd copies into the result buffer for a port (port -1: every other port).
+    // A text that does not fit fills the whole buffer with no terminating NUL, as a careless
+    // driver would.
+    virtual void setExecReply(const std::string& reply, int port = -1) = 0;
 
     // Image delivery. The fake's own delivery thread calls the completion callback last set
     // on the image's port, with the grabber and port of the image.

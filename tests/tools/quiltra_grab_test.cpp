@@ -100,6 +100,28 @@ protected:
     std::string simcamArguments() const { return simcamDriver() + " --out " + out(); }
     std::string out() const { return dir_.file("out"); }
 
+    // Three simulated grey cameras of 96 x 48 pixels side by side in Quiltra's Scanner0001,
+    // four scans a final image, the scene moving on by one image height per exposure; the
+    // arguments that open them on ports 0 to 2 and the scanner on port 3, through Quiltra.
+    std::string scannerSetup() const {
+        std::string simcam = "[Simcam]\nCameras=3\n";
+        std::string quiltra = "[Config]\nCameraDriver=" + libraryPath("simcam") +
+                              "\n[Scanner0001]\nCameras=3\nScans=4\nOverlap=0\n"
+                              "ActiveGrabTimeout=2000\nSize_x=48\nSize_y=288\n";
+        const char* names[] = {"Left", "Middle", "Right"};
+        for (int i = 0; i < 3; ++i) {
+            simcam += grab::format(
+                "[Camera%d]\nName=%s\nWidth=96\nHeight=48\nExposureDelay=1\n"
+                "SceneX=%d\nScrollRows=48\n",
+                i + 1, names[i], 96 * i);
+            quiltra += grab::format("[Scanner0001.Camera%d]\nPort=%d\n", i + 1, i);
+        }
+        writeFile(dir_.file("simcam.ini"), simcam);
+        writeFile(dir_.file("Quiltra.ini"), quiltra);
+        return "--system-dir " + dir_.str() + " --out " + out() +
+               " --camera Left@0 --camera Middle@1 --camera Right@2 --scanner Scanner0001@3";
+    }
+
     TempDir dir_;
 };
 
@@ -190,6 +212,13 @@ TEST_F(QuiltraGrab, FailuresExitWithTheirCodeAndAClearMessage) {
         {"port given twice", sim + " --camera Left@0 --camera Right@0", 4, "port 0 is given twice"},
         {"bad port request", sim + " --camera Left", 2, "expected NAME@PORT"},
         {"bad property request", sim + " --set Width=5", 2, "expected PORT:NAME=VALUE"},
+        {"bad property name", sim + " --get 3", 2, "--get: expected PORT:NAME, got '3'"},
+        {"no command", sim + " --cmd \"3: fill=1\"", 2,
+         "--cmd: expected PORT:COMMAND or PORT:COMMAND ARGUMENTS"},
+        {"no image 0", sim + " --every 0 --get 0:Width", 2,
+         "--every: expected a number of images from 1, got '0'"},
+        {"after the last image", sim + " --count 2 --after 3 --get 0:Width", 2,
+         "--after: image 3 is beyond --count 2"},
         {"bad count", sim + " --count 0", 2, "--count"},
         {"no-save with a folder", sim + " --no-save", 2, "--out excludes --no-save"},
         {"unstamped image, not saved",
@@ -257,23 +286,7 @@ TEST_F(QuiltraGrab, GrabsRealCamerasThroughQuiltraByDefault) {
 // --verify, and its bands hold consecutive frames of each camera in its own segment. The
 // cameras' images passed through to the host (PassThru 1,-1) are counted, not saved.
 TEST_F(QuiltraGrab, ScannerFinalImagesPassVerificationAndAreSaved) {
-    std::string simcam = "[Simcam]\nCameras=3\n";
-    std::string quiltra = "[Config]\nCameraDriver=" + libraryPath("simcam") +
-                          "\n[Scanner0001]\nCameras=3\nScans=4\nOverlap=0\n"
-                          "ActiveGrabTimeout=2000\nSize_x=48\nSize_y=288\n";
-    const char* names[] = {"Left", "Middle", "Right"};
-    for (int i = 0; i < 3; ++i) {
-        simcam += grab::format(
-            "[Camera%d]\nName=%s\nWidth=96\nHeight=48\nExposureDelay=1\n"
-            "SceneX=%d\nScrollRows=48\n",
-            i + 1, names[i], 96 * i);
-        quiltra += grab::format("[Scanner0001.Camera%d]\nPort=%d\n", i + 1, i);
-    }
-    writeFile(dir_.file("simcam.ini"), simcam);
-    writeFile(dir_.file("Quiltra.ini"), quiltra);
-    const RunResult run = runGrab("--system-dir " + dir_.str() + " --out " + out() +
-                                  " --camera Left@0 --camera Middle@1 --camera Right@2"
-                                  " --scanner Scanner0001@3 --count 3 --verify");
+    const RunResult run = runGrab(scannerSetup() + " --count 3 --verify");
     ASSERT_EQ(run.exitCode, 0) << run.output;
     EXPECT_NE(run.output.find("summary: 3 images saved"), std::string::npos) << run.output;
     EXPECT_NE(run.output.find("pass-through notifications"), std::string::npos) << run.output;
@@ -289,6 +302,66 @@ TEST_F(QuiltraGrab, ScannerFinalImagesPassVerificationAndAreSaved) {
                       (simcam::FrameStamp{i + 1, static_cast<uint32_t>(8 + band)}))
                 << "band " << band << ", segment " << i;
         }
+    }
+}
+
+// --set, --get and --cmd on the scanner's port, before grabbing and between images.
+TEST_F(QuiltraGrab, PropertiesAndCommandsRunBeforeGrabbingAndBetweenImages) {
+    struct Case {
+        const char* what;
+        std::string arguments;
+        int exitCode;
+        std::vector<std::string> lines;  // in this order in the output
+        int lastHeight;                  // of the last final image
+    };
+    const Case cases[] = {
+        {"before grabbing",
+         "--get 3:Width --get 3:scancount --cmd \"3:get value=imageStatus\" --verify",
+         0,
+         {"port 3: Width = 288", "port 3: scancount = 4",
+          "port 3: get value=imageStatus -> 1: {'imageCount': 0, 'activeGrabTimeoutCount': 0,",
+          "summary: 1 images saved"},
+         192},
+        {"between images",
+         "--count 3 --every 2 --cmd \"3:get value=imageStatus\" --after 1 --set 3:ScanCount=2 "
+         "--get 3:Height --cmd 3:STAT",
+         0,
+         {"after image 1: port 3: set ScanCount = 2", "after image 1: port 3: Height = 96",
+          "debug: Scanner0001: last scan ", "after image 1: port 3: STAT -> 1",
+          "after image 2: port 3: get value=imageStatus -> 1: {'imageCount': 2,",
+          "summary: 3 images saved"},
+         96},
+        {"refusals",
+         "--cmd \"0:other x=1\" --get 3:Nothing",
+         4,
+         {"port 0: other x=1 -> 0: unknown command other (status, reset, help)",
+          "port 0: execCmd other returned 0"},
+         0},
+        {"a refusal between images",
+         "--count 2 --after 1 --get 3:Nothing --get 3:Count",
+         4,
+         {"after image 1: port 3: getProperty Nothing returned 0",
+          "after image 1: port 3: Count = 0", "summary: 2 images saved"},
+         192},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::filesystem::remove_all(out());
+        const RunResult run = runGrab(scannerSetup() + " " + c.arguments);
+        EXPECT_EQ(run.exitCode, c.exitCode) << run.output;
+        std::size_t from = 0;
+        for (const std::string& line : c.lines) {
+            from = run.output.find(line, from);
+            ASSERT_NE(from, std::string::npos) << line << "\n" << run.output;
+        }
+        const auto pngPath = [&](int index) {
+            return std::filesystem::path(out()) / grab::format("Scanner0001_port3_%04d.png", index);
+        };
+        std::optional<PngImage> last;
+        for (int index = 0; std::filesystem::exists(pngPath(index)); ++index) {
+            last = readPng(pngPath(index));
+        }
+        EXPECT_EQ(last ? last->height : 0, c.lastHeight);
     }
 }
 

@@ -13,7 +13,7 @@ enum ExitCode : int {
     kExitOk = 0,
     kExitUsage = 2,          // bad command line
     kExitLibrary = 3,        // library not loaded, entry missing, initialize failed
-    kExitOpen = 4,           // a port could not be opened, or a property was refused
+    kExitOpen = 4,           // a port could not be opened, or a property or command refused
     kExitGrabRefused = 5,    // doCVLGrab did not answer 1
     kExitTimeout = 6,        // no image within the time limit
     kExitImage = 7,          // an image could not be read, saved or verified
@@ -29,13 +29,35 @@ struct PortRequest {
 // "NAME@PORT" into a request; nothing when it is malformed.
 std::optional<PortRequest> parsePortRequest(const std::string& text);
 
-// A property to set on an opened port before grabbing ("0:ExposureTime=5000").
-struct PropertyRequest {
+// A property to set or read, or a command to run, on an opened port: --set
+// "PORT:NAME=VALUE", --get "PORT:NAME", --cmd "PORT:COMMAND" or "PORT:COMMAND ARGUMENTS"
+// (the arguments are all that follows the first space after the command, as written).
+struct ControlRequest {
+    enum class Kind { set, get, command };
+    Kind kind = Kind::set;
     int port = 0;
-    std::string name;
-    int value = 0;
+    std::string name;       // the property or the command
+    int value = 0;          // set
+    std::string arguments;  // command
 };
-std::optional<PropertyRequest> parsePropertyRequest(const std::string& text);
+std::optional<ControlRequest> parsePropertyRequest(const std::string& text);
+std::optional<ControlRequest> parseGetRequest(const std::string& text);
+std::optional<ControlRequest> parseCommandRequest(const std::string& text);
+
+// Requests in command-line order and when they run: before grabbing (the requests before any
+// --after or --every), once after the `after`-th image of every grabbed port, or after every
+// `every`-th one.
+struct ControlGroup {
+    int after = 0;
+    int every = 0;
+    std::vector<ControlRequest> requests;
+
+    bool beforeGrabbing() const { return after == 0 && every == 0; }
+    // Whether the group runs once `images` images of every grabbed port are in.
+    bool runsAfter(int images) const {
+        return images > 0 && (images == after || (every > 0 && images % every == 0));
+    }
+};
 
 struct GrabOptions {
     std::string library;  // empty: the Quiltra library beside the program
@@ -43,7 +65,7 @@ struct GrabOptions {
     std::vector<PortRequest> cameras;
     int ports = -1;  // open the first n cameras of the list on ports 0..n-1 (-1: all of them)
     std::vector<PortRequest> scanners;
-    std::vector<PropertyRequest> properties;
+    std::vector<ControlGroup> controls;  // the first group runs before grabbing
     int count = 1;
     int timeoutMs = 5000;
     std::string outDir = "out/grab";

@@ -22,6 +22,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// The reply buffer of a --cmd.
+constexpr int kCommandReplySize = 4096;
+
 bool isScannerName(const char* name) {
     return std::strncmp(name, "Scanner000", 10) == 0 && name[10] >= '1' && name[10] <= '6' &&
            name[11] == '\0';
@@ -74,8 +77,10 @@ int GrabSession::run() {
     if (int code = openPorts(); code != kExitOk) {
         return code;
     }
-    if (int code = setProperties(); code != kExitOk) {
-        return code;
+    for (const ControlGroup& group : options_.controls) {
+        if (group.beforeGrabbing() && !runControls(group, 0)) {
+            return exitCode_;
+        }
     }
     prepareScanners();
     std::error_code error;
@@ -231,36 +236,84 @@ int GrabSession::openOne(const PortRequest& request, bool scanner) {
     return kExitOk;
 }
 
-int GrabSession::setProperties() {
+bool GrabSession::runControls(const ControlGroup& group, int images) {
     const tools::DriverEntryPoints& driver = library_->entries();
-    for (const PropertyRequest& property : options_.properties) {
-        const int result =
-            driver.setProperty(0, property.port, property.name.c_str(), property.value);
+    const std::string when = images > 0 ? format("after image %d: ", images) : "";
+    bool ok = true;
+    for (const ControlRequest& request : group.requests) {
+        const char* name = request.name.c_str();
+        int result = 0;
+        switch (request.kind) {
+            case ControlRequest::Kind::set:
+                result = driver.setProperty(0, request.port, name, request.value);
+                if (result == 1 && !options_.quiet) {
+                    console_.out(when +
+                                 format("port %d: set %s = %d", request.port, name, request.value));
+                } else if (result != 1) {
+                    fail(kExitOpen, when + format("port %d: setProperty %s = %d returned %d",
+                                                  request.port, name, request.value, result));
+                }
+                break;
+            case ControlRequest::Kind::get: {
+                int value = 0;
+                result = driver.getProperty(0, request.port, name, &value);
+                if (result == 1) {
+                    console_.out(when + format("port %d: %s = %d", request.port, name, value));
+                } else {
+                    fail(kExitOpen, when + format("port %d: getProperty %s returned %d",
+                                                  request.port, name, result));
+                }
+                break;
+            }
+            case ControlRequest::Kind::command: {
+                std::vector<char> reply(kCommandReplySize, '\0');
+                result = driver.execCmd(0, request.port, name, request.arguments.c_str(),
+                                        reply.data(), kCommandReplySize);
+                reply.back() = '\0';  // whatever the driver left there
+                const std::string text = request.arguments.empty()
+                                             ? request.name
+                                             : request.name + " " + request.arguments;
+                console_.out(when +
+                             format("port %d: %s -> %d", request.port, text.c_str(), result) +
+                             (reply[0] != '\0' ? std::string(": ") + reply.data() : ""));
+                if (result != 1) {
+                    fail(kExitOpen, when + format("port %d: execCmd %s returned %d", request.port,
+                                                  name, result));
+                }
+                break;
+            }
+        }
         if (result != 1) {
-            fail(kExitOpen, format("port %d: setProperty %s = %d returned %d", property.port,
-                                   property.name.c_str(), property.value, result));
-            return exitCode_;
+            ok = false;
+            if (images == 0) {
+                return false;  // before grabbing the run stops at the first refusal
+            }
         }
     }
-    return kExitOk;
+    return ok;
+}
+
+void GrabSession::readScannerSettings(OpenPort& port) {
+    // The scanner's own count and overlap, when it reports them, hold over the file's.
+    const tools::DriverEntryPoints& driver = library_->entries();
+    ScannerLayout& layout = port.layout;
+    int value = 0;
+    if (driver.getProperty(0, port.port, "ScanCount", &value) == 1 && value > 0) {
+        layout.scans = value;
+    }
+    if (driver.getProperty(0, port.port, "Overlap", &value) == 1 && value >= 0) {
+        layout.overlap = value;
+    }
+    layout.overlap %= layout.scans;
 }
 
 void GrabSession::prepareScanners() {
-    const tools::DriverEntryPoints& driver = library_->entries();
     for (OpenPort& port : ports_) {
         if (!port.scanner) {
             continue;
         }
-        // The scanner's own count and overlap, when it reports them, hold over the file's.
+        readScannerSettings(port);
         ScannerLayout& layout = port.layout;
-        int value = 0;
-        if (driver.getProperty(0, port.port, "ScanCount", &value) == 1 && value > 0) {
-            layout.scans = value;
-        }
-        if (driver.getProperty(0, port.port, "Overlap", &value) == 1 && value >= 0) {
-            layout.overlap = value;
-        }
-        layout.overlap %= layout.scans;
         {
             std::lock_guard lock(mutex_);
             for (ScannerSegment& segment : layout.segments) {
@@ -345,6 +398,7 @@ int GrabSession::grabAll() {
             }
         }
         saveImages();
+        runControlsAfter(round + 1);
         const auto now = Clock::now();
         if (now - lastProgress >= std::chrono::milliseconds(100) || round + 1 == options_.count) {
             lastProgress = now;
@@ -408,6 +462,23 @@ int GrabSession::grabAll() {
         timeouts_, failures_, late > 0 ? format(", %d late images ignored", late).c_str() : "",
         passThrough > 0 ? format(", %d pass-through notifications", passThrough).c_str() : ""));
     return exitCode_;
+}
+
+void GrabSession::runControlsAfter(int images) {
+    bool ran = false;
+    for (const ControlGroup& group : options_.controls) {
+        if (!stopRequested_.load() && group.runsAfter(images)) {
+            console_.endProgress();
+            runControls(group, images);
+            ran = true;
+        }
+    }
+    // A scanner's scan count or overlap may have changed: the next grabs follow them.
+    for (OpenPort& port : ports_) {
+        if (ran && port.scanner) {
+            readScannerSettings(port);
+        }
+    }
 }
 
 bool GrabSession::saveImages() {

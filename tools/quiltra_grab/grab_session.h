@@ -73,7 +73,14 @@ private:
     int initializeDriver();
     int openPorts();
     int openOne(const PortRequest& request, bool scanner);
-    int setProperties();
+    // Runs the --set, --get and --cmd of a group and prints what they give; `images` is the
+    // number of images each grabbed port has had (0: before grabbing, where the first
+    // refusal ends the group). False when some request was refused (reported).
+    bool runControls(const ControlGroup& group, int images);
+    // Runs the groups due once `images` images of every grabbed port are in.
+    void runControlsAfter(int images);
+    // A scanner's scan count and overlap as it reports them, into its layout.
+    void readScannerSettings(OpenPort& port);
     // Completes each scanner's layout with what the scanner and its cameras report.
     void prepareScanners();
     // doCVLGrab calls that one final image of a scanner still needs.
