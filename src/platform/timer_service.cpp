@@ -4,11 +4,7 @@
 
 namespace quiltra::platform {
 
-TimerService::TimerService() {
-    byId_.reserve(kSpareNodes);
-    sparePending_.reserve(kSpareNodes);
-    spareIds_.reserve(kSpareNodes);
-}
+TimerService::TimerService() = default;
 
 TimerService::~TimerService() {
     stop();
@@ -64,6 +60,12 @@ bool TimerService::kill(uint32_t timerId) {
 }
 
 void TimerService::insert(const Due& due, const Timer& timer) {
+    if (sparePending_.capacity() == 0) {
+        // Once, with the first timer (a service that never arms one allocates nothing).
+        byId_.reserve(kSpareNodes);
+        sparePending_.reserve(kSpareNodes);
+        spareIds_.reserve(kSpareNodes);
+    }
     if (sparePending_.empty() || spareIds_.empty()) {
         pending_.emplace(due, timer);
         byId_.emplace(timer.id, due);
