@@ -21,10 +21,9 @@ int getPrivateProfileString(const char* section, const char* key, const char* de
                             char* buffer, int size, const char* file);
 
 // The value as an integer: optional blanks, an optional sign, decimal digits, up to the
-// first other character; no digits gives 0 (also for an empty value); values beyond 32
-// bits clamp. `defaultValue` when the key is missing. (The Windows function differs at the
-// edges: it wraps beyond 32 bits, reads "0x10" as 16 and gives the default for an empty
-// value.)
+// first other character; no digits gives 0; values beyond 32 bits clamp. `defaultValue`
+// when the key is missing or its value is empty (blanks only, or "" in quotes). (The
+// Windows function differs at the edges: it wraps beyond 32 bits and reads "0x10" as 16.)
 int getPrivateProfileInt(const char* section, const char* key, int defaultValue, const char* file);
 
 // Writes `key`=`value` into `section`, creating file, section and key as needed. A null

@@ -260,7 +260,8 @@ int getPrivateProfileString(const char* section, const char* key, const char* de
 
 int getPrivateProfileInt(const char* section, const char* key, int defaultValue, const char* file) {
     std::string value;
-    if (!lookUp(section, key, file, value)) {
+    // An empty value counts as missing, as on Windows.
+    if (!lookUp(section, key, file, value) || value.empty()) {
         return defaultValue;
     }
     return parseInt(value.c_str());

@@ -147,7 +147,7 @@ TEST_F(PrivateProfile, TextsAreCutToTheBufferSizeLessOne) {
 TEST_F(PrivateProfile, IntegersTakeBlanksASignAndLeadingDigits) {
     given(
         "[S]\nplain=42\nnegative= -17\nplus=+8\ntrailing=12abc\nletters=abc\n"
-        "quoted=\"5\"\nminus=-\n");
+        "quoted=\"5\"\nminus=-\nempty=\nblanks=   \nx=x\n");
     EXPECT_EQ(readInt("S", "plain"), 42);
     EXPECT_EQ(readInt("S", "negative"), -17);
     EXPECT_EQ(readInt("S", "plus"), 8);
@@ -155,6 +155,9 @@ TEST_F(PrivateProfile, IntegersTakeBlanksASignAndLeadingDigits) {
     EXPECT_EQ(readInt("S", "letters"), 0);
     EXPECT_EQ(readInt("S", "quoted"), 5);
     EXPECT_EQ(readInt("S", "minus"), 0);
+    EXPECT_EQ(readInt("S", "empty"), -99);
+    EXPECT_EQ(readInt("S", "blanks"), -99);
+    EXPECT_EQ(readInt("S", "x"), 0);
     EXPECT_EQ(readInt("S", "missing"), -99);
     EXPECT_EQ(readInt("Missing", "plain"), -99);
 }
@@ -199,11 +202,10 @@ TEST_F(PrivateProfile, BlankLinesAndTheByteOrderMarkAreKept) {
     EXPECT_EQ(test::readFile(path), "\xEF\xBB\xBF[A]\na=1\nc=3\n\n[B]\nb=1\n");
 }
 
-TEST_F(PrivateProfile, IntegersBeyondThirtyTwoBitsClampAndEmptyValuesReadAsZero) {
-    given("[S]\nhuge=99999999999\ntiny=-99999999999\nempty=\nhex=0x10\n");
+TEST_F(PrivateProfile, IntegersBeyondThirtyTwoBitsClampAndHexIsNotRead) {
+    given("[S]\nhuge=99999999999\ntiny=-99999999999\nhex=0x10\n");
     EXPECT_EQ(readInt("S", "huge"), INT_MAX);
     EXPECT_EQ(readInt("S", "tiny"), INT_MIN);
-    EXPECT_EQ(readInt("S", "empty"), 0);
     EXPECT_EQ(readInt("S", "hex"), 0);
 }
 
