@@ -1,8 +1,8 @@
 // Writes the configuration of one of two scanners that differ in scan count and camera
 // ports into <folder>/Quiltra.ini, for the test that kills writers in the middle of a write.
-//   config_crash_writer <folder> <n>   one write, of scanner n % 2
-//   config_crash_writer <folder>       writes alternately forever; writes one byte to
-//                                      standard output before the first write
+//   config_crash_writer <folder> <n>        one write, of scanner n % 2
+//   config_crash_writer <folder> <n> loop   writes alternately forever from scanner n % 2;
+//                                           writes one byte to standard output first
 #include <unistd.h>
 
 #include <cstdlib>
@@ -19,7 +19,7 @@ void QUILTRA_CALL ignore(const char*) {}
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 2) {
+    if (argc < 3) {
         return 2;
     }
     quiltra::DriverBinding binding("", argv[1], ignore);
@@ -30,14 +30,15 @@ int main(int argc, char** argv) {
         scanners[i]->addCamera(3 + i, 1, 1);
         scanners[i]->setScanCount(static_cast<uint32_t>(2 + i));
     }
-    if (argc > 2) {
-        quiltra::writeConfiguration(*scanners[std::atoi(argv[2]) % 2], "Scanner0001");
+    const unsigned first = static_cast<unsigned>(std::atoi(argv[2]));
+    if (argc < 4) {
+        quiltra::writeConfiguration(*scanners[first % 2], "Scanner0001");
         return 0;
     }
     if (write(STDOUT_FILENO, "r", 1) != 1) {
         return 1;
     }
-    for (unsigned n = 0;; ++n) {
+    for (unsigned n = first;; ++n) {
         quiltra::writeConfiguration(*scanners[n % 2], "Scanner0001");
     }
 }
