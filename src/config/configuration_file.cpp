@@ -19,13 +19,21 @@ constexpr int kKeptTextSize = 512;
 constexpr int kLargestText = 1 << 24;
 constexpr std::size_t kCameraSectionSize = 128;
 
-std::string readWholeText(const char* section, const char* key, const char* defaultValue,
-                          int initialSize, const char* file) {
+// Reads through the file functions, for the readers that take a file name.
+struct FileReader {
+    const char* file;
+    int getString(const char* section, const char* key, const char* defaultValue, char* buffer,
+                  int size) const {
+        return platform::getPrivateProfileString(section, key, defaultValue, buffer, size, file);
+    }
+};
+
+std::string readWholeText(const platform::ProfileEdit& edit, const char* section, const char* key,
+                          const char* defaultValue, int initialSize) {
     std::vector<char> buffer;
     for (int size = initialSize;; size *= 2) {
         buffer.assign(static_cast<std::size_t>(size), '\0');
-        const int length = platform::getPrivateProfileString(section, key, defaultValue,
-                                                             buffer.data(), size, file);
+        const int length = edit.getString(section, key, defaultValue, buffer.data(), size);
         // A value that filled the buffer may have been cut.
         if (length < size - 1 || size >= kLargestText) {
             return std::string(buffer.data());
@@ -33,27 +41,60 @@ std::string readWholeText(const char* section, const char* key, const char* defa
     }
 }
 
-void keepText(const char* section, const char* key, const char* defaultValue, int initialSize,
-              const char* file) {
-    const std::string value = readWholeText(section, key, defaultValue, initialSize, file);
-    platform::writePrivateProfileString(section, key, value.c_str(), file);
+void keepText(platform::ProfileEdit& edit, const char* section, const char* key,
+              const char* defaultValue, int initialSize) {
+    const std::string value = readWholeText(edit, section, key, defaultValue, initialSize);
+    edit.writeString(section, key, value.c_str());
 }
 
 // Integers are written as signed 32-bit decimal text, so an unsigned setting read from a
 // negative value (ActiveGrabTimeout -1) is written back as it was read.
-void writeInt(const char* section, const char* key, int32_t value, const char* file) {
-    platform::writePrivateProfileString(section, key, std::to_string(value).c_str(), file);
+void writeInt(platform::ProfileEdit& edit, const char* section, const char* key, int32_t value) {
+    edit.writeString(section, key, std::to_string(value).c_str());
 }
 
-void keepInt(const char* section, const char* key, int defaultValue, const char* file) {
-    writeInt(section, key, platform::getPrivateProfileInt(section, key, defaultValue, file), file);
+void keepInt(platform::ProfileEdit& edit, const char* section, const char* key, int defaultValue) {
+    writeInt(edit, section, key, edit.getInt(section, key, defaultValue));
 }
 
-float readNumber(const char* section, const char* key, float defaultValue, const char* file) {
+template <typename Reader>
+float readNumber(const Reader& reader, const char* section, const char* key, float defaultValue) {
     char text[kNumberSize];
-    platform::getPrivateProfileString(section, key, platform::formatG(defaultValue).c_str(), text,
-                                      static_cast<int>(sizeof text), file);
+    reader.getString(section, key, platform::formatG(defaultValue).c_str(), text,
+                     static_cast<int>(sizeof text));
     return static_cast<float>(platform::parseFloat(text));
+}
+
+struct PointKeys {
+    char x[kNumberSize];
+    char y[kNumberSize];
+};
+
+PointKeys pointKeys(const char* key) {
+    PointKeys keys;
+    platform::formatText(keys.x, sizeof keys.x, "%s_x", key);
+    platform::formatText(keys.y, sizeof keys.y, "%s_y", key);
+    return keys;
+}
+
+template <typename Reader>
+Point readPointWith(const Reader& reader, const char* section, const char* key, float defaultX,
+                    float defaultY) {
+    const PointKeys keys = pointKeys(key);
+    Point point;
+    point.x = readNumber(reader, section, keys.x, defaultX);
+    point.y = readNumber(reader, section, keys.y, defaultY);
+    return point;
+}
+
+void writePointIn(platform::ProfileEdit& edit, const char* section, const char* key, float defaultX,
+                  float defaultY) {
+    const Point point = readPointWith(edit, section, key, defaultX, defaultY);
+    const PointKeys keys = pointKeys(key);
+    if (!edit.writeString(section, keys.x, platform::formatG(point.x).c_str())) {
+        return;
+    }
+    edit.writeString(section, keys.y, platform::formatG(point.y).c_str());
 }
 
 // The scanner values the writer sets, taken together under the scanner lock.
@@ -93,28 +134,14 @@ std::string configFilePath(const std::string& systemPath, std::size_t bufferSize
 
 Point readPoint(const char* section, const char* key, const char* file, float defaultX,
                 float defaultY) {
-    char keyX[kNumberSize];
-    char keyY[kNumberSize];
-    platform::formatText(keyX, sizeof keyX, "%s_x", key);
-    platform::formatText(keyY, sizeof keyY, "%s_y", key);
-    Point point;
-    point.x = readNumber(section, keyX, defaultX, file);
-    point.y = readNumber(section, keyY, defaultY, file);
-    return point;
+    return readPointWith(FileReader{file}, section, key, defaultX, defaultY);
 }
 
 void writePoint(const char* section, const char* key, const char* file, float defaultX,
                 float defaultY) {
-    const Point point = readPoint(section, key, file, defaultX, defaultY);
-    char keyX[kNumberSize];
-    char keyY[kNumberSize];
-    platform::formatText(keyX, sizeof keyX, "%s_x", key);
-    platform::formatText(keyY, sizeof keyY, "%s_y", key);
-    if (!platform::writePrivateProfileString(section, keyX, platform::formatG(point.x).c_str(),
-                                             file)) {
-        return;
-    }
-    platform::writePrivateProfileString(section, keyY, platform::formatG(point.y).c_str(), file);
+    platform::ProfileEdit edit(file);
+    writePointIn(edit, section, key, defaultX, defaultY);
+    edit.commit();
 }
 
 char* readPath(const char* section, const char* key, const char* systemFolder, char* buffer,
@@ -146,49 +173,52 @@ int writeConfiguration(const Scanner& scanner, const char* sectionName) {
         return 1;
     }
     const std::string path = configFilePath(scanner.binding->systemPath(), kPathSize);
-    const char* file = path.c_str();
     const ScannerSettings settings = settingsOf(scanner);
 
-    keepText(kConfigSection, "CameraDriver", "", kKeptTextSize, file);
-    keepText(kConfigSection, "FilterDLL", kDefaultFilterLibrary, kKeptTextSize, file);
-    keepText(kConfigSection, "ResampleDLL", kDefaultResampleLibrary, kKeptTextSize, file);
-    keepInt(kConfigSection, "ResampleMode", 1, file);
-    keepInt(kConfigSection, "Verbose", 0, file);
+    // One edit: the file is replaced once with every key, and the keys read back see the
+    // ones written before them.
+    platform::ProfileEdit edit(path.c_str());
+    keepText(edit, kConfigSection, "CameraDriver", "", kKeptTextSize);
+    keepText(edit, kConfigSection, "FilterDLL", kDefaultFilterLibrary, kKeptTextSize);
+    keepText(edit, kConfigSection, "ResampleDLL", kDefaultResampleLibrary, kKeptTextSize);
+    keepInt(edit, kConfigSection, "ResampleMode", 1);
+    keepInt(edit, kConfigSection, "Verbose", 0);
 
     const char* section = sectionName;
-    writeInt(section, "Cameras", static_cast<int32_t>(settings.cameraCount), file);
-    writeInt(section, "Scans", static_cast<int32_t>(settings.scanCount), file);
-    writeInt(section, "Overlap", static_cast<int32_t>(settings.overlap), file);
-    writeInt(section, "ActiveGrabTimeout", static_cast<int32_t>(settings.activeGrabTimeout), file);
-    writeInt(section, "MinScans", settings.minScans, file);
-    writePoint(section, "Scale", file, 1.0f, 1.0f);
-    writePoint(section, "TopLeft", file, 0.0f, 0.0f);
-    writePoint(section, "Size", file, 100.0f, 120.0f);
-    writePoint(section, "Pitch", file, 1.0f, 1.0f);
-    keepText(section, "PassThru", "1,-1", kKeptTextSize, file);
-    platform::writePrivateProfileString(section, "Active", settings.active ? "1" : "0", file);
-    keepInt(section, "Threaded", 1, file);
+    writeInt(edit, section, "Cameras", static_cast<int32_t>(settings.cameraCount));
+    writeInt(edit, section, "Scans", static_cast<int32_t>(settings.scanCount));
+    writeInt(edit, section, "Overlap", static_cast<int32_t>(settings.overlap));
+    writeInt(edit, section, "ActiveGrabTimeout", static_cast<int32_t>(settings.activeGrabTimeout));
+    writeInt(edit, section, "MinScans", settings.minScans);
+    writePointIn(edit, section, "Scale", 1.0f, 1.0f);
+    writePointIn(edit, section, "TopLeft", 0.0f, 0.0f);
+    writePointIn(edit, section, "Size", 100.0f, 120.0f);
+    writePointIn(edit, section, "Pitch", 1.0f, 1.0f);
+    keepText(edit, section, "PassThru", "1,-1", kKeptTextSize);
+    edit.writeString(section, "Active", settings.active ? "1" : "0");
+    keepInt(edit, section, "Threaded", 1);
 
     char cameraSection[kCameraSectionSize];
     if (settings.cameraCount > 0) {
         for (std::size_t i = 0; i < settings.cameraCount; ++i) {
             platform::formatText(cameraSection, sizeof cameraSection, "%s.Camera%d", section,
                                  static_cast<int>(i + 1));
-            writeInt(cameraSection, "Port", settings.cameraPorts[i], file);
-            keepText(cameraSection, "Prefilter", "", kKeptTextSize, file);
-            keepText(cameraSection, "CalibFile", "", kKeptTextSize, file);
+            writeInt(edit, cameraSection, "Port", settings.cameraPorts[i]);
+            keepText(edit, cameraSection, "Prefilter", "", kKeptTextSize);
+            keepText(edit, cameraSection, "CalibFile", "", kKeptTextSize);
         }
     } else {
         platform::formatText(cameraSection, sizeof cameraSection, "%s.Camera%d", section, 1);
         const std::string prefilter =
-            readWholeText(cameraSection, "Prefilter", "", static_cast<int>(kPathSize), file);
+            readWholeText(edit, cameraSection, "Prefilter", "", static_cast<int>(kPathSize));
         const std::string calibFile =
-            readWholeText(cameraSection, "CalibFile", "", static_cast<int>(kPathSize), file);
-        const int cameraPort = platform::getPrivateProfileInt(cameraSection, "Port", 0, file);
-        writeInt(cameraSection, "Port", cameraPort, file);
-        platform::writePrivateProfileString(cameraSection, "Prefilter", prefilter.c_str(), file);
-        platform::writePrivateProfileString(cameraSection, "CalibFile", calibFile.c_str(), file);
+            readWholeText(edit, cameraSection, "CalibFile", "", static_cast<int>(kPathSize));
+        const int cameraPort = edit.getInt(cameraSection, "Port", 0);
+        writeInt(edit, cameraSection, "Port", cameraPort);
+        edit.writeString(cameraSection, "Prefilter", prefilter.c_str());
+        edit.writeString(cameraSection, "CalibFile", calibFile.c_str());
     }
+    edit.commit();
     return 1;
 }
 

@@ -62,7 +62,8 @@ char* readPath(const char* section, const char* key, const char* systemFolder, c
 // configuration file in the scanner's system folder: kept keys are read (with their
 // defaults) and written back whole, set keys get the scanner's current values. Camera
 // sections above the camera count, calibration sections and other keys stay as they are.
-// Always returns 1.
+// The file is replaced once, atomically, with every key (a platform::ProfileEdit); each
+// read sees the keys written before it. Always returns 1.
 int writeConfiguration(const Scanner& scanner, const char* sectionName);
 
 }  // namespace quiltra

@@ -6,8 +6,11 @@
 //
 // On Windows these are the real GetPrivateProfileStringA, GetPrivateProfileIntA and
 // WritePrivateProfileStringA. Elsewhere every write replaces the file atomically (a
-// temporary file in the same folder, then rename) under one process-wide lock.
+// temporary file "<file>.XXXXXX" in the same folder, synced, then renamed over the file)
+// under one process-wide lock.
 #pragma once
+
+#include <memory>
 
 namespace quiltra::platform {
 
@@ -21,10 +24,9 @@ int getPrivateProfileString(const char* section, const char* key, const char* de
                             char* buffer, int size, const char* file);
 
 // The value as an integer: optional blanks, an optional sign, decimal digits, up to the
-// first other character; no digits gives 0 (also for an empty value); values beyond 32
-// bits clamp. `defaultValue` when the key is missing. (The Windows function differs at the
-// edges: it wraps beyond 32 bits, reads "0x10" as 16 and gives the default for an empty
-// value.)
+// first other character; no digits gives 0; values beyond 32 bits clamp. `defaultValue`
+// when the key is missing or its value is empty (blanks only, or "" in quotes). (The
+// Windows function differs at the edges: it wraps beyond 32 bits and reads "0x10" as 16.)
 int getPrivateProfileInt(const char* section, const char* key, int defaultValue, const char* file);
 
 // Writes `key`=`value` into `section`, creating file, section and key as needed. A null
@@ -34,5 +36,34 @@ int getPrivateProfileInt(const char* section, const char* key, int defaultValue,
 // (only a missing file starts empty).
 bool writePrivateProfileString(const char* section, const char* key, const char* value,
                                const char* file);
+
+// Several reads and writes of one file that reach it as one change. Reads see the writes
+// made earlier through the same edit; every call has the semantics of the file function of
+// the same name. Off Windows the file is read once when the edit is made and replaced once,
+// atomically and durably, by commit; the process-wide write lock is held from the read to
+// the end of the edit, so concurrent writers in this process lose nothing. Keep an edit
+// short, make no second edit and call no file write function on the thread that holds one,
+// and call out to nothing while holding it. On Windows every call goes to the system
+// function at once and commit adds nothing.
+class ProfileEdit {
+public:
+    explicit ProfileEdit(const char* file);
+    ~ProfileEdit();
+    ProfileEdit(const ProfileEdit&) = delete;
+    ProfileEdit& operator=(const ProfileEdit&) = delete;
+
+    int getString(const char* section, const char* key, const char* defaultValue, char* buffer,
+                  int size) const;
+    int getInt(const char* section, const char* key, int defaultValue) const;
+    // False when the file exists but could not be read, or on Windows when the write failed.
+    bool writeString(const char* section, const char* key, const char* value);
+    // Writes the file when a write changed it. False when it could not be written, or when it
+    // exists but could not be read: then it is left unchanged. Call it once.
+    bool commit();
+
+private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
 
 }  // namespace quiltra::platform

@@ -159,12 +159,9 @@ std::size_t findKey(const Profile& profile, std::size_t begin, std::size_t end,
     return end;
 }
 
-// The value of section/key as stored, or false when the file, section or key is missing
-// or the file cannot be read.
-bool lookUp(const char* section, const char* key, const char* file, std::string& value) {
-    Profile profile;
-    if (section == nullptr || key == nullptr || file == nullptr ||
-        readProfile(file, profile) != ReadResult::read) {
+// The value of section/key as stored, or false when the section or key is missing.
+bool lookUp(const Profile& profile, const char* section, const char* key, std::string& value) {
+    if (section == nullptr || key == nullptr) {
         return false;
     }
     std::size_t begin = 0;
@@ -188,10 +185,53 @@ bool lookUp(const char* section, const char* key, const char* file, std::string&
     return true;
 }
 
+// The string and integer reads of a profile; a null profile (a file that could not be
+// read) gives the defaults.
+int stringValue(const Profile* profile, const char* section, const char* key,
+                const char* defaultValue, char* buffer, int size) {
+    if (buffer == nullptr || size < 1) {
+        return 0;
+    }
+    std::string value;
+    if (profile == nullptr || !lookUp(*profile, section, key, value)) {
+        // As on Windows, trailing spaces of the default are dropped.
+        std::string_view fallback = defaultValue != nullptr ? defaultValue : "";
+        while (!fallback.empty() && fallback.back() == ' ') {
+            fallback.remove_suffix(1);
+        }
+        value.assign(fallback);
+    }
+    return static_cast<int>(copyText(buffer, static_cast<std::size_t>(size), value.c_str()));
+}
+
+int intValue(const Profile* profile, const char* section, const char* key, int defaultValue) {
+    std::string value;
+    // An empty value counts as missing, as on Windows.
+    if (profile == nullptr || !lookUp(*profile, section, key, value) || value.empty()) {
+        return defaultValue;
+    }
+    return parseInt(value.c_str());
+}
+
 // A line break inside a name or value would start a new line of the file: cut it there.
 std::string_view singleLine(const char* text) {
     std::string_view line(text);
     return line.substr(0, line.find_first_of("\r\n"));
+}
+
+// Makes a rename in the folder of `file` durable. Best effort: the new content is in place
+// whether or not this succeeds.
+void syncFolderOf(const char* file) {
+    const std::string_view path(file);
+    const std::size_t slash = path.rfind('/');
+    const std::string folder = slash == std::string_view::npos ? std::string(".")
+                               : slash == 0                    ? std::string("/")
+                                                               : std::string(path.substr(0, slash));
+    const int descriptor = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (descriptor >= 0) {
+        fsync(descriptor);
+        close(descriptor);
+    }
 }
 
 // Writes the whole profile to a new file with a unique name beside `file`, then renames it
@@ -236,47 +276,15 @@ bool replaceFile(const char* file, const Profile& profile) {
         unlink(temporary.c_str());
         return false;
     }
+    syncFolderOf(file);
     return true;
 }
 
-}  // namespace
-
-int getPrivateProfileString(const char* section, const char* key, const char* defaultValue,
-                            char* buffer, int size, const char* file) {
-    if (buffer == nullptr || size < 1) {
-        return 0;
-    }
-    std::string value;
-    if (!lookUp(section, key, file, value)) {
-        // As on Windows, trailing spaces of the default are dropped.
-        std::string_view fallback = defaultValue != nullptr ? defaultValue : "";
-        while (!fallback.empty() && fallback.back() == ' ') {
-            fallback.remove_suffix(1);
-        }
-        value.assign(fallback);
-    }
-    return static_cast<int>(copyText(buffer, static_cast<std::size_t>(size), value.c_str()));
-}
-
-int getPrivateProfileInt(const char* section, const char* key, int defaultValue, const char* file) {
-    std::string value;
-    if (!lookUp(section, key, file, value)) {
-        return defaultValue;
-    }
-    return parseInt(value.c_str());
-}
-
-bool writePrivateProfileString(const char* section, const char* key, const char* value,
-                               const char* file) {
-    if (section == nullptr || file == nullptr) {
-        return false;
-    }
+// Sets section/key to value in the profile (a null value removes the key, a null key the
+// section); `changed` tells whether a line was touched.
+void editProfile(Profile& profile, const char* section, const char* key, const char* value,
+                 bool& changed) {
     const std::string_view sectionName = trim(singleLine(section));
-    std::lock_guard lock(writeLock);
-    Profile profile;
-    if (readProfile(file, profile) == ReadResult::failed) {
-        return false;  // written nothing: the file stays as it is
-    }
     std::size_t begin = 0;
     std::size_t end = 0;
     const bool sectionFound = findSection(profile, sectionName, begin, end);
@@ -284,12 +292,12 @@ bool writePrivateProfileString(const char* section, const char* key, const char*
 
     if (key == nullptr) {
         // No key: the section goes, with its header.
-        if (!sectionFound) {
-            return true;
+        if (sectionFound) {
+            lines.erase(lines.begin() + static_cast<std::ptrdiff_t>(begin - 1),
+                        lines.begin() + static_cast<std::ptrdiff_t>(end));
+            changed = true;
         }
-        lines.erase(lines.begin() + static_cast<std::ptrdiff_t>(begin - 1),
-                    lines.begin() + static_cast<std::ptrdiff_t>(end));
-        return replaceFile(file, profile);
+        return;
     }
     const std::string_view keyName = trim(singleLine(key));
     const std::size_t line = sectionFound ? findKey(profile, begin, end, keyName) : end;
@@ -297,11 +305,11 @@ bool writePrivateProfileString(const char* section, const char* key, const char*
 
     if (value == nullptr) {
         // No value: the key goes.
-        if (!keyFound) {
-            return true;
+        if (keyFound) {
+            lines.erase(lines.begin() + static_cast<std::ptrdiff_t>(line));
+            changed = true;
         }
-        lines.erase(lines.begin() + static_cast<std::ptrdiff_t>(line));
-        return replaceFile(file, profile);
+        return;
     }
     std::string text;
     if (keyFound) {
@@ -329,7 +337,77 @@ bool writePrivateProfileString(const char* section, const char* key, const char*
         lines.push_back("[" + std::string(sectionName) + "]");
         lines.push_back(text);
     }
-    return replaceFile(file, profile);
+    changed = true;
+}
+
+}  // namespace
+
+struct ProfileEdit::State {
+    std::lock_guard<std::mutex> lock{writeLock};
+    std::string file;
+    bool readable = false;  // read whole, or missing and so empty
+    bool changed = false;
+    Profile profile;
+};
+
+ProfileEdit::ProfileEdit(const char* file) : state_(std::make_unique<State>()) {
+    if (file != nullptr) {
+        state_->file = file;
+        state_->readable = readProfile(file, state_->profile) != ReadResult::failed;
+    }
+}
+
+ProfileEdit::~ProfileEdit() = default;
+
+int ProfileEdit::getString(const char* section, const char* key, const char* defaultValue,
+                           char* buffer, int size) const {
+    return stringValue(state_->readable ? &state_->profile : nullptr, section, key, defaultValue,
+                       buffer, size);
+}
+
+int ProfileEdit::getInt(const char* section, const char* key, int defaultValue) const {
+    return intValue(state_->readable ? &state_->profile : nullptr, section, key, defaultValue);
+}
+
+bool ProfileEdit::writeString(const char* section, const char* key, const char* value) {
+    if (section == nullptr || !state_->readable) {
+        return false;  // nothing is written over a file that could not be read
+    }
+    editProfile(state_->profile, section, key, value, state_->changed);
+    return true;
+}
+
+bool ProfileEdit::commit() {
+    if (!state_->readable) {
+        return false;
+    }
+    if (!state_->changed) {
+        return true;
+    }
+    state_->changed = false;
+    return replaceFile(state_->file.c_str(), state_->profile);
+}
+
+int getPrivateProfileString(const char* section, const char* key, const char* defaultValue,
+                            char* buffer, int size, const char* file) {
+    Profile profile;
+    const bool read = file != nullptr && readProfile(file, profile) == ReadResult::read;
+    return stringValue(read ? &profile : nullptr, section, key, defaultValue, buffer, size);
+}
+
+int getPrivateProfileInt(const char* section, const char* key, int defaultValue, const char* file) {
+    Profile profile;
+    const bool read = file != nullptr && readProfile(file, profile) == ReadResult::read;
+    return intValue(read ? &profile : nullptr, section, key, defaultValue);
+}
+
+bool writePrivateProfileString(const char* section, const char* key, const char* value,
+                               const char* file) {
+    if (section == nullptr || file == nullptr) {
+        return false;
+    }
+    ProfileEdit edit(file);
+    return edit.writeString(section, key, value) && edit.commit();
 }
 
 }  // namespace quiltra::platform

@@ -1,5 +1,7 @@
 #include <windows.h>
 
+#include <string>
+
 #include "platform/private_profile.h"
 
 namespace quiltra::platform {
@@ -21,6 +23,41 @@ int getPrivateProfileInt(const char* section, const char* key, int defaultValue,
 bool writePrivateProfileString(const char* section, const char* key, const char* value,
                                const char* file) {
     return WritePrivateProfileStringA(section, key, value, file) != 0;
+}
+
+struct ProfileEdit::State {
+    std::string file;
+    bool isNull = false;
+    bool failed = false;
+};
+
+ProfileEdit::ProfileEdit(const char* file) : state_(std::make_unique<State>()) {
+    state_->isNull = file == nullptr;
+    state_->file = file != nullptr ? file : "";
+}
+
+ProfileEdit::~ProfileEdit() = default;
+
+int ProfileEdit::getString(const char* section, const char* key, const char* defaultValue,
+                           char* buffer, int size) const {
+    return getPrivateProfileString(section, key, defaultValue, buffer, size,
+                                   state_->isNull ? nullptr : state_->file.c_str());
+}
+
+int ProfileEdit::getInt(const char* section, const char* key, int defaultValue) const {
+    return getPrivateProfileInt(section, key, defaultValue,
+                                state_->isNull ? nullptr : state_->file.c_str());
+}
+
+bool ProfileEdit::writeString(const char* section, const char* key, const char* value) {
+    const bool written = writePrivateProfileString(section, key, value,
+                                                   state_->isNull ? nullptr : state_->file.c_str());
+    state_->failed = state_->failed || !written;
+    return written;
+}
+
+bool ProfileEdit::commit() {
+    return !state_->failed;
 }
 
 }  // namespace quiltra::platform

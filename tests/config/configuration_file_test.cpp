@@ -4,9 +4,18 @@
 #include <gtest/gtest.h>
 
 #include <clocale>
+#include <cstdio>
 #include <filesystem>
+#include <map>
+#include <random>
 #include <string>
 #include <vector>
+
+#if !defined(_WIN32)
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
 
 #include "config_test_support.h"
 #include "platform/private_profile.h"
@@ -189,6 +198,88 @@ TEST_F(ConfigurationFile, WriterLeavesOtherScannersAlone) {
     EXPECT_EQ(readValue("Scanner0003", "Scans", file), "7");
     EXPECT_EQ(readValue("Scanner0003", "Pitch_x", file), "0.123456789");
 }
+
+#if !defined(_WIN32)
+// Starts the crash writer on `folder` for one write of scanner `step`, or with `loop` for
+// its endless loop from that scanner: then returns once the writer signalled that the loop
+// starts.
+pid_t startWriter(const std::string& folder, const char* step, bool loop = false) {
+    int channel[2];
+    if (pipe(channel) != 0) {
+        return -1;
+    }
+    const pid_t child = fork();
+    if (child == 0) {
+        dup2(channel[1], STDOUT_FILENO);
+        execl(QUILTRA_CRASH_WRITER, QUILTRA_CRASH_WRITER, folder.c_str(), step,
+              loop ? "loop" : static_cast<char*>(nullptr), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(channel[1]);
+    char signal = 0;
+    if (loop && read(channel[0], &signal, 1) != 1) {
+        close(channel[0]);
+        return -1;
+    }
+    close(channel[0]);
+    return child;
+}
+
+// Writers killed at random moments of their writes leave the file whole: it is always
+// the content before or after one complete writeConfiguration, byte for byte, and at most
+// one temporary file per kill remains.
+TEST_F(ConfigurationFile, AWriterKilledAtAnyMomentLeavesAWholeFile) {
+    // The complete states: the two scanners written alternately, from an empty folder.
+    std::map<std::string, int> seen;
+    test::TempDir reference;
+    const std::string referenceFile = test::joined(reference.str(), "Quiltra.ini");
+    for (const char* step : {"0", "1", "0", "1"}) {
+        int status = -1;
+        waitpid(startWriter(reference.str(), step), &status, 0);
+        ASSERT_EQ(status, 0);
+        seen.emplace(test::readFile(referenceFile), 0);
+    }
+    ASSERT_EQ(seen.size(), 2u);
+
+    constexpr int kTrials = 1000;
+    std::mt19937 random(20261209);
+    std::uniform_int_distribution<int> delayMicroseconds(0, 3000);
+    int leftovers = 0;
+    for (int trial = 0; trial < kTrials; ++trial) {
+        // Loops start with either scanner, so a kill in the first write leaves either.
+        const pid_t writer = startWriter(dir.str(), trial % 2 == 0 ? "0" : "1", true);
+        ASSERT_GT(writer, 0);
+        usleep(static_cast<useconds_t>(delayMicroseconds(random)));
+        kill(writer, SIGKILL);
+        int status = 0;
+        waitpid(writer, &status, 0);
+        ASSERT_TRUE(WIFSIGNALED(status)) << "trial " << trial;
+
+        if (std::filesystem::exists(file)) {
+            const auto state = seen.find(test::readFile(file));
+            ASSERT_NE(state, seen.end()) << "trial " << trial << ":\n" << test::readFile(file);
+            ++state->second;
+        }
+        int temporaries = 0;
+        for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+            const std::string name = entry.path().filename().string();
+            if (name != "Quiltra.ini") {
+                EXPECT_EQ(name.rfind("Quiltra.ini.", 0), 0u) << name;
+                std::filesystem::remove(entry.path());
+                ++temporaries;
+            }
+        }
+        ASSERT_LE(temporaries, 1) << "trial " << trial;
+        leftovers += temporaries;
+    }
+    // Kills fell between writes as well as inside them: both states were left behind.
+    for (const auto& [content, count] : seen) {
+        EXPECT_GT(count, 0);
+    }
+    std::printf("crash trial: %d kills, states seen %d and %d, temporary files left %d\n", kTrials,
+                seen.begin()->second, seen.rbegin()->second, leftovers);
+}
+#endif
 
 }  // namespace
 }  // namespace quiltra

@@ -147,7 +147,7 @@ TEST_F(PrivateProfile, TextsAreCutToTheBufferSizeLessOne) {
 TEST_F(PrivateProfile, IntegersTakeBlanksASignAndLeadingDigits) {
     given(
         "[S]\nplain=42\nnegative= -17\nplus=+8\ntrailing=12abc\nletters=abc\n"
-        "quoted=\"5\"\nminus=-\n");
+        "quoted=\"5\"\nminus=-\nempty=\nblanks=   \nx=x\n");
     EXPECT_EQ(readInt("S", "plain"), 42);
     EXPECT_EQ(readInt("S", "negative"), -17);
     EXPECT_EQ(readInt("S", "plus"), 8);
@@ -155,6 +155,9 @@ TEST_F(PrivateProfile, IntegersTakeBlanksASignAndLeadingDigits) {
     EXPECT_EQ(readInt("S", "letters"), 0);
     EXPECT_EQ(readInt("S", "quoted"), 5);
     EXPECT_EQ(readInt("S", "minus"), 0);
+    EXPECT_EQ(readInt("S", "empty"), -99);
+    EXPECT_EQ(readInt("S", "blanks"), -99);
+    EXPECT_EQ(readInt("S", "x"), 0);
     EXPECT_EQ(readInt("S", "missing"), -99);
     EXPECT_EQ(readInt("Missing", "plain"), -99);
 }
@@ -199,11 +202,10 @@ TEST_F(PrivateProfile, BlankLinesAndTheByteOrderMarkAreKept) {
     EXPECT_EQ(test::readFile(path), "\xEF\xBB\xBF[A]\na=1\nc=3\n\n[B]\nb=1\n");
 }
 
-TEST_F(PrivateProfile, IntegersBeyondThirtyTwoBitsClampAndEmptyValuesReadAsZero) {
-    given("[S]\nhuge=99999999999\ntiny=-99999999999\nempty=\nhex=0x10\n");
+TEST_F(PrivateProfile, IntegersBeyondThirtyTwoBitsClampAndHexIsNotRead) {
+    given("[S]\nhuge=99999999999\ntiny=-99999999999\nhex=0x10\n");
     EXPECT_EQ(readInt("S", "huge"), INT_MAX);
     EXPECT_EQ(readInt("S", "tiny"), INT_MIN);
-    EXPECT_EQ(readInt("S", "empty"), 0);
     EXPECT_EQ(readInt("S", "hex"), 0);
 }
 
@@ -239,23 +241,43 @@ TEST_F(PrivateProfile, AFileThatCannotBeReadGivesDefaultsAndIsNeverReplaced) {
         EXPECT_EQ(read("Config", "CameraDriver", "fallback"), "fallback") << c.what;
         EXPECT_EQ(readInt("Config", "Verbose", 7), 7) << c.what;
         EXPECT_FALSE(write("Config", "Verbose", "1")) << c.what;
+        ProfileEdit edit(path.c_str());
+        EXPECT_EQ(edit.getInt("Config", "Verbose", 7), 7) << c.what;
+        EXPECT_FALSE(edit.writeString("Config", "Verbose", "1")) << c.what;
+        EXPECT_FALSE(edit.commit()) << c.what;
         EXPECT_EQ(fs::symlink_status(path).type(), type) << c.what;
         EXPECT_EQ(entries(), 1) << c.what;
         fs::remove_all(path);
     }
 }
 
+// Writers through the file function and through edits of several keys each, which read
+// back what they wrote before committing, in several threads at once.
 TEST_F(PrivateProfile, ConcurrentWritersLoseNothing) {
     constexpr int kThreads = 4;
-    constexpr int kKeys = 25;
+    constexpr int kKeys = 40;
+    constexpr int kKeysPerEdit = 4;
     std::vector<std::thread> threads;
+    std::vector<int> misread(kThreads, 0);
     for (int t = 0; t < kThreads; ++t) {
         threads.emplace_back([&, t] {
             const std::string section = "Scanner000" + std::to_string(t + 1);
-            for (int k = 0; k < kKeys; ++k) {
-                const std::string key = "Key" + std::to_string(k);
-                writePrivateProfileString(section.c_str(), key.c_str(), std::to_string(k).c_str(),
-                                          path.c_str());
+            for (int k = 0; k < kKeys; k += kKeysPerEdit) {
+                if (k % (2 * kKeysPerEdit) == 0) {
+                    for (int j = k; j < k + kKeysPerEdit; ++j) {
+                        const std::string key = "Key" + std::to_string(j);
+                        writePrivateProfileString(section.c_str(), key.c_str(),
+                                                  std::to_string(j).c_str(), path.c_str());
+                    }
+                    continue;
+                }
+                ProfileEdit edit(path.c_str());
+                for (int j = k; j < k + kKeysPerEdit; ++j) {
+                    const std::string key = "Key" + std::to_string(j);
+                    edit.writeString(section.c_str(), key.c_str(), std::to_string(j).c_str());
+                    misread[t] += edit.getInt(section.c_str(), key.c_str(), -1) != j;
+                }
+                edit.commit();
             }
         });
     }
@@ -263,12 +285,14 @@ TEST_F(PrivateProfile, ConcurrentWritersLoseNothing) {
         thread.join();
     }
     for (int t = 0; t < kThreads; ++t) {
+        EXPECT_EQ(misread[t], 0);
         const std::string section = "Scanner000" + std::to_string(t + 1);
         for (int k = 0; k < kKeys; ++k) {
             const std::string key = "Key" + std::to_string(k);
             EXPECT_EQ(readInt(section.c_str(), key.c_str()), k) << section << "/" << key;
         }
     }
+    EXPECT_EQ(entries(), 1);
 }
 #endif
 
