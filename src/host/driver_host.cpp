@@ -543,18 +543,14 @@ void DriverHost::onImageComplete(int grabber, int port) {
 
 void DriverHost::processCollected(const std::shared_ptr<Scanner>& scanner, ScanCamera& camera) {
     if (!camera.threaded) {
-        if (camera.processImage() != 0 && scanner->placeImage(camera) == Placement::refused) {
-            ports_.callHost(camera.grabber, camera.port);
+        if (camera.processImage() != 0) {
+            placeOrPassOn(*scanner, camera);
         }
         return;
     }
     // A worker still busy with earlier images gets a little time, so that a slow camera
     // does not pile up images in its ring; the driver's thread is never held for long.
-    uint32_t limitMs = 2;
-    {
-        std::lock_guard cameraGuard(camera.lock);
-        limitMs = camera.resampleTime / 1000 + 2;
-    }
+    const uint32_t limitMs = camera.resampleTime / 1000 + 2;
     const CameraWorker::Wait wait = camera.worker.waitUntilIdle(limitMs);
     if (wait.wasBusy && (wait.waitedMs > 2 || wait.becameIdle) && camera.binding != nullptr) {
         camera.binding->systemMessage("Waited %d ms for camera processing port %u\n", wait.waitedMs,
@@ -572,8 +568,12 @@ void DriverHost::processOnWorker(ScanCamera& camera) {
         platform::outputDebugString("BUSY:camera processImage returned 0\n");
         return;
     }
-    if (camera.scanner.placeImage(camera) == Placement::refused) {
-        instance().ports_.callHost(camera.grabber, camera.port);
+    instance().placeOrPassOn(camera.scanner, camera);
+}
+
+void DriverHost::placeOrPassOn(Scanner& scanner, ScanCamera& camera) {
+    if (scanner.placeImage(camera) == Placement::refused) {
+        ports_.callHost(camera.grabber, camera.port);
     }
 }
 

@@ -77,6 +77,8 @@ private:
     // Processes one collected image of `camera` and places it into its scanner, or hands it
     // to the camera's worker (threaded cameras); no library lock is held.
     void processCollected(const std::shared_ptr<Scanner>& scanner, ScanCamera& camera);
+    // Places a processed image; one the scanner refuses goes to the camera port's callback.
+    void placeOrPassOn(Scanner& scanner, ScanCamera& camera);
     // The reset check after a real camera port was opened on (grabber, port) with an image
     // of width x height pixels, whose driver now reports `bytesPerPixel`.
     void resetCheck(int grabber, int port, int width, int height, int32_t bytesPerPixel)

@@ -111,9 +111,11 @@ public:
     platform::RelaxedAtomic<uint32_t> activeGrabTimeoutCount = 0;
 
     // Durations of the last collect, prefilter and resample steps, in microseconds.
-    uint32_t collectTime QUILTRA_GUARDED_BY(lock) = 0;
-    uint32_t prefilterTime QUILTRA_GUARDED_BY(lock) = 0;
-    uint32_t resampleTime QUILTRA_GUARDED_BY(lock) = 0;
+    // Written under `lock`; read without it (the hook's bounded wait, the "image port"
+    // message, the status), so reading them never waits for a processing step.
+    platform::RelaxedAtomic<uint32_t> collectTime = 0;
+    platform::RelaxedAtomic<uint32_t> prefilterTime = 0;
+    platform::RelaxedAtomic<uint32_t> resampleTime = 0;
 
     const uint32_t ringSize = kRingSize;
     uint32_t writeIndex QUILTRA_GUARDED_BY(lock) = 0;  // next buffer to collect into

@@ -356,18 +356,10 @@ Placement Scanner::placeImage(ScanCamera& camera) {
     }
 
     if (binding != nullptr) {
-        uint32_t collect = 0;
-        uint32_t prefilter = 0;
-        uint32_t resample = 0;
-        {
-            std::lock_guard cameraGuard(camera.lock);
-            collect = camera.collectTime;
-            prefilter = camera.prefilterTime;
-            resample = camera.resampleTime;
-        }
         binding->verboseMessage("%s: image port %d [%d/%d] %.1f | %.1f | %.1f ms\n", name.c_str(),
                                 camera.port, static_cast<int>(k), static_cast<int>(scanCount),
-                                collect / 1000.0, prefilter / 1000.0, resample / 1000.0);
+                                camera.collectTime / 1000.0, camera.prefilterTime / 1000.0,
+                                camera.resampleTime / 1000.0);
     }
 
     if (!suppressed && active) {
