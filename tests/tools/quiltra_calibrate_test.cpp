@@ -91,7 +91,9 @@ protected:
         options_.library = libraryPath("simcam");
         options_.systemDir = dir_.str();
         options_.grabDir = dir_.file("grabbed");
-        options_.target = {2.0, 30, 100};
+        if (options_.target.square == 0.0) {
+            options_.target = {2.0, 30, 100};
+        }
         for (std::size_t i = 0; i < cameras.size(); ++i) {
             options_.grabbed.push_back({"Cam" + std::to_string(i + 1), static_cast<int>(i)});
             options_.views.push_back({6.0, cameras[i].worldY, kPitch});
@@ -188,6 +190,7 @@ struct RefusalCase {
     const char* name;
     std::vector<SimulatedCamera> cameras;
     double square;
+    int exitCode;
     std::vector<const char*> said;
 };
 
@@ -196,9 +199,9 @@ class CalibrationRefusal : public QuiltraCalibrate,
 
 TEST_P(CalibrationRefusal, ExitsWithTheReasonAndWritesNothing) {
     const RefusalCase& c = GetParam();
-    options_.target.square = c.square;
+    options_.target = {c.square, 30, 100};
     const int code = run(c.cameras);
-    EXPECT_EQ(code, calibrate::kExitTooLittle) << output_;
+    EXPECT_EQ(code, c.exitCode) << output_;
     for (const char* part : c.said) {
         EXPECT_NE(output_.find(part), std::string::npos) << part << " in:\n" << output_;
     }
@@ -210,16 +213,90 @@ const RefusalCase kRefusalCases[] = {
     {"ViewPastTheTargetsEnd",
      {{4.0, {}}, {193.0, {}}},
      2.0,
+     calibrate::kExitTooLittle,
      {"camera 2 (", "sees too little of the target", "3 columns", "needs at least 12 corners"}},
     {"ViewBesideTheTarget",
      {{4.0, {}}, {230.0, {}}},
      2.0,
+     calibrate::kExitTooLittle,
      {"camera 2 (", "finds no target", "no target corner within half a square"}},
+    // 0.1 mm per pixel: 0.5 mm squares are 5 pixels wide.
+    {"SquaresTooSmall",
+     {{4.0, {}}},
+     0.5,
+     calibrate::kExitTooLittle,
+     {"camera 1 (", "squares are 5 pixels wide", "they need at least 8"}},
+    {"GapBetweenTheViews",
+     {{4.0, {}}, {80.0, {}}},
+     2.0,
+     calibrate::kExitNoTiling,
+     {"cannot tile the covered width at pitch 0.1 mm", "do not overlap"}},
 };
 
-INSTANTIATE_TEST_SUITE_P(TooLittleOfTheTarget, CalibrationRefusal,
-                         ::testing::ValuesIn(kRefusalCases),
+INSTANTIATE_TEST_SUITE_P(Refusals, CalibrationRefusal, ::testing::ValuesIn(kRefusalCases),
                          [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(QuiltraCalibrate, ImageFilesGiveTheSameCalibrationAsGrabbing) {
+    ASSERT_EQ(run({{4.0, {1.0, 3.0, -2.0, 0.01, 0.01, 0.0, -0.04, 0.0}}}), calibrate::kExitOk)
+        << output_;
+    const std::string grabbed = readFile(dir_.file("Scanner0001.Camera1.cal"));
+    std::filesystem::remove(dir_.file("Scanner0001.Camera1.cal"));
+    options_.images = {dir_.file("grabbed/Cam1_port0_0000.png")};
+    options_.grabbed.clear();
+    options_.ports = {5};
+    std::ostringstream out;
+    std::ostringstream err;
+    ASSERT_EQ(calibrate::runCalibration(options_, out, err), calibrate::kExitOk) << err.str();
+    EXPECT_EQ(readFile(dir_.file("Scanner0001.Camera1.cal")), grabbed);
+    EXPECT_EQ(iniNumber(ini(), "Scanner0001.Camera1", "Port"), 5.0);
+}
+
+// A bad command line: exit code 2 and the reason.
+TEST(QuiltraCalibrateCommandLine, RefusesBadArguments) {
+    const std::vector<std::string> target = {"--square", "2", "--rows", "30", "--columns", "9"};
+    struct Case {
+        std::vector<std::string> arguments;
+        int exitCode;
+    };
+    const Case cases[] = {
+        {{"--image", "a.png", "--view", "0,0,0.1"}, calibrate::kExitOk},
+        {{"--image", "a.png", "--image", "b.png", "--view", "0,0,0.1", "--view", "0,5,0.1"},
+         calibrate::kExitOk},
+        {{"--image", "a.png"}, calibrate::kExitUsage},   // no view
+        {{"--view", "0,0,0.1"}, calibrate::kExitUsage},  // no image
+        {{"--image", "a.png", "--grab", "C@0", "--view", "0,0,1"}, calibrate::kExitUsage},
+        {{"--grab", "C", "--view", "0,0,1"}, calibrate::kExitUsage},       // no port
+        {{"--image", "a.png", "--view", "0,0,0"}, calibrate::kExitUsage},  // pitch 0
+        {{"--image", "a.png", "--view", "0,0"}, calibrate::kExitUsage},
+        {{"--image", "a.png", "--image", "b.png", "--image", "c.png", "--view", "0,0,1", "--view",
+          "0,5,1"},
+         calibrate::kExitUsage},
+        {{"--image", "a.png", "--view", "0,0,1", "--port", "0", "--port", "1"},
+         calibrate::kExitUsage},
+        {{"--image", "a.png", "--view", "0,0,1", "--units", "m m"}, calibrate::kExitUsage},
+        {{"--image", "a.png", "--view", "0,0,1", "--distortion", "wild"}, calibrate::kExitUsage},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> words = {"quiltra-calibrate"};
+        words.insert(words.end(), target.begin(), target.end());
+        words.insert(words.end(), c.arguments.begin(), c.arguments.end());
+        std::vector<char*> argv;
+        for (std::string& word : words) {
+            argv.push_back(word.data());
+        }
+        testing::internal::CaptureStderr();
+        testing::internal::CaptureStdout();
+        const calibrate::ParsedCommandLine parsed =
+            calibrate::parseCommandLine(static_cast<int>(argv.size()), argv.data());
+        testing::internal::GetCapturedStdout();
+        const std::string said = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(parsed.exitCode.value_or(calibrate::kExitOk), c.exitCode)
+            << c.arguments[0] << " ... " << c.arguments.back();
+        if (c.exitCode != calibrate::kExitOk) {
+            EXPECT_FALSE(said.empty());
+        }
+    }
+}
 
 }  // namespace
 }  // namespace quiltra::test

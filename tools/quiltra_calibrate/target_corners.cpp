@@ -7,6 +7,7 @@
 #include <opencv2/calib3d.hpp>
 #include <opencv2/imgproc.hpp>
 #include <set>
+#include <sstream>
 
 namespace quiltra::calibrate {
 
@@ -82,8 +83,10 @@ TargetCorners findTargetCorners(const GreyImage& image, const TargetSpec& target
     TargetCorners result;
     const double squarePixels = target.square / view.pitch;
     if (squarePixels < kMinSquarePixels) {
-        result.failure = "the target's squares are " + std::to_string(squarePixels) +
-                         " pixels wide at the nominal pitch; they need at least 8";
+        std::ostringstream reason;
+        reason << "the target's squares are " << squarePixels
+               << " pixels wide at the nominal pitch; they need at least " << kMinSquarePixels;
+        result.failure = reason.str();
         return result;
     }
     const cv::Mat grey(image.height, image.width, CV_8U,
