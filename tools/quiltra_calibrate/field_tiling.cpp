@@ -115,12 +115,14 @@ Tiling tileFields(const std::vector<CameraCalibration>& cameras,
                 return tiling;
             }
         }
-        x0 += pitch;
-        x1 -= pitch;
+        // Whole pitches, at most 200 steps over the whole band.
+        const double step = pitch * std::max(1.0, std::floor((x1 - x0) / pitch / 400.0));
+        x0 += step;
+        x1 -= step;
     }
     tiling.failure =
-        "neighbouring cameras' views do not overlap on any common band of rows (camera " +
-        std::string("order must follow the target's columns)");
+        "neighbouring cameras' views do not overlap on any common band of rows (give the "
+        "cameras in their order along y)";
     return tiling;
 }
 

@@ -160,9 +160,10 @@ public:
                 c.homography[static_cast<std::size_t>(i * 3 + j)] = sum;
             }
         }
-        // Scaled so that h22 is 1 where it can be: the same mapping, easier to read.
-        const double h22 = c.homography[8];
-        if (std::fabs(h22) > 1e-12) {
+        // Scaled so that h22 is 1 where it can be: the same mapping, easier to read. A
+        // positive factor only, so that w stays positive where the target was seen.
+        const double h22 = std::fabs(c.homography[8]);
+        if (h22 > 1e-12) {
             for (double& h : c.homography) {
                 h /= h22;
             }
