@@ -22,6 +22,7 @@ using calibrate::CameraCalibration;
 struct SimulatedCamera {
     double worldY;
     simcam::Mounting mounting;
+    int stamp = 0;  // 1: the frame stamp hides a few target corners
 };
 
 constexpr int kWidth = 640;
@@ -35,12 +36,13 @@ std::string simcamSettings(const std::vector<SimulatedCamera>& cameras) {
     for (std::size_t i = 0; i < cameras.size(); ++i) {
         const simcam::Mounting& m = cameras[i].mounting;
         text << "[Camera" << i + 1 << "]\nName=Cam" << i + 1
-             << "\nScene=target\nStamp=0\nExposureDelay=1\nWidth=" << kWidth
-             << "\nHeight=" << kHeight << "\nWorldX=6\nWorldY=" << cameras[i].worldY
-             << "\nWorldPitch=" << kPitch << "\nRotation=" << m.rotation
-             << "\nShiftColumns=" << m.shiftColumns << "\nShiftRows=" << m.shiftRows
-             << "\nScale=" << m.scale << "\nTiltColumns=" << m.tiltColumns
-             << "\nTiltRows=" << m.tiltRows << "\nK1=" << m.k1 << "\nK2=" << m.k2 << "\n";
+             << "\nScene=target\nStamp=" << cameras[i].stamp
+             << "\nExposureDelay=1\nWidth=" << kWidth << "\nHeight=" << kHeight
+             << "\nWorldX=6\nWorldY=" << cameras[i].worldY << "\nWorldPitch=" << kPitch
+             << "\nRotation=" << m.rotation << "\nShiftColumns=" << m.shiftColumns
+             << "\nShiftRows=" << m.shiftRows << "\nScale=" << m.scale
+             << "\nTiltColumns=" << m.tiltColumns << "\nTiltRows=" << m.tiltRows << "\nK1=" << m.k1
+             << "\nK2=" << m.k2 << "\n";
     }
     return text.str();
 }
@@ -181,6 +183,7 @@ const RoundTripCase kRoundTripCases[] = {
     {"TwoCamerasStrongLensAndTilt",
      {{10.0, {-3.0, 8.0, 6.0, 0.03, -0.04, 0.03, 0.12, -0.04}},
       {68.0, {4.0, -7.0, -6.0, -0.03, 0.04, -0.02, -0.1, 0.03}}}},
+    {"FrameStampOverTheTarget", {{4.0, {1.5, 4.0, -3.0, 0.02, 0.02, 0.0, -0.05, 0.01}, 1}}},
 };
 
 INSTANTIATE_TEST_SUITE_P(SimulatedRigs, CalibrationRoundTrip, ::testing::ValuesIn(kRoundTripCases),

@@ -35,12 +35,14 @@ double reach(const CameraCalibration& c, WorldPoint from, WorldPoint direction, 
     return in;
 }
 
-// The y interval a camera sees on every row x of [x0, x1], sampled at the pitch.
-Interval columnsSeen(const CameraCalibration& c, double centreY, double x0, double x1, double pitch,
+// The y interval a camera sees on every row x of [x0, x1], sampled at 41 rows (the ends
+// included); empty when it does not see its centre line on all of them.
+Interval columnsSeen(const CameraCalibration& c, double centreY, double x0, double x1,
                      double margin, double far) {
     Interval seen{-1e300, 1e300};
-    for (double x = x0; x <= x1 + pitch / 2.0; x += pitch) {
-        const double row = std::min(x, x1);
+    constexpr int kRows = 40;
+    for (int k = 0; k <= kRows; ++k) {
+        const double row = x0 + (x1 - x0) * k / kRows;
         if (!inside(c, {row, centreY}, margin)) {
             return {0.0, -1.0};
         }
@@ -49,6 +51,47 @@ Interval columnsSeen(const CameraCalibration& c, double centreY, double x0, doub
             std::min(seen.high, centreY + reach(c, {row, centreY}, {0.0, 1.0}, margin, far));
     }
     return seen;
+}
+
+// The fields on rows [x0, x1], or none when neighbouring cameras do not meet on all of them.
+std::vector<Field> fieldsOnRows(const std::vector<CameraCalibration>& cameras,
+                                const std::vector<WorldPoint>& seen, double x0, double x1,
+                                double pitch, double margin, double far) {
+    std::vector<Interval> columns;
+    for (std::size_t i = 0; i < cameras.size(); ++i) {
+        columns.push_back(columnsSeen(cameras[i], seen[i].y, x0, x1, margin, far));
+        if (columns.back().high - columns.back().low < pitch) {
+            return {};
+        }
+        if (i > 0 &&
+            (columns[i - 1].high < columns[i].low || columns[i].low <= columns[i - 1].low ||
+             columns[i].high <= columns[i - 1].high)) {
+            return {};
+        }
+    }
+    // The edges on the pitch grid: the outer ones inside the outer cameras, each boundary in
+    // the middle of the shared columns of its two cameras.
+    std::vector<double> edges{std::ceil(columns.front().low / pitch) * pitch};
+    for (std::size_t i = 1; i < cameras.size(); ++i) {
+        const double low = std::ceil(columns[i].low / pitch) * pitch;
+        const double high = std::floor(columns[i - 1].high / pitch) * pitch;
+        const double middle = std::clamp(
+            std::round((columns[i].low + columns[i - 1].high) / 2.0 / pitch) * pitch, low, high);
+        if (low > high || middle <= edges.back()) {
+            return {};
+        }
+        edges.push_back(middle);
+    }
+    const double last = std::floor(columns.back().high / pitch) * pitch;
+    if (last <= edges.back()) {
+        return {};
+    }
+    edges.push_back(last);
+    std::vector<Field> fields;
+    for (std::size_t i = 0; i < cameras.size(); ++i) {
+        fields.push_back({x0, edges[i], x1 - x0, edges[i + 1] - edges[i]});
+    }
+    return fields;
 }
 
 }  // namespace
@@ -76,49 +119,35 @@ Tiling tileFields(const std::vector<CameraCalibration>& cameras,
         x0 = std::max(x0, seen[i].x - reach(cameras[i], seen[i], {-1.0, 0.0}, margin, far));
         x1 = std::min(x1, seen[i].x + reach(cameras[i], seen[i], {1.0, 0.0}, margin, far));
     }
-    // Shrink the rows until neighbouring cameras meet on all of them.
+    // The band of rows is narrowed from the top and from the bottom (in up to 40 steps each
+    // way) to where the fields together cover the largest area: a rotated or tilted view
+    // loses columns on its outermost rows.
     x0 = std::ceil(x0 / pitch) * pitch;
     x1 = std::floor(x1 / pitch) * pitch;
-    while (x1 - x0 >= pitch) {
-        std::vector<Interval> columns;
-        bool meet = true;
-        for (std::size_t i = 0; i < cameras.size() && meet; ++i) {
-            columns.push_back(columnsSeen(cameras[i], seen[i].y, x0, x1, pitch, margin, far));
-            meet = columns.back().high - columns.back().low >= pitch;
-            if (meet && i > 0) {
-                meet = columns[i - 1].high >= columns[i].low &&
-                       columns[i].low > columns[i - 1].low && columns[i].high > columns[i - 1].high;
+    const double step = pitch * std::max(1.0, std::floor((x1 - x0) / pitch / 80.0));
+    double bestArea = 0.0;
+    for (int top = 0; top <= 40; ++top) {
+        for (int bottom = 0; bottom <= 40; ++bottom) {
+            const double first = x0 + top * step;
+            const double last = x1 - bottom * step;
+            if (last - first < pitch) {
+                break;
+            }
+            std::vector<Field> fields =
+                fieldsOnRows(cameras, seen, first, last, pitch, margin, far);
+            if (fields.empty()) {
+                continue;
+            }
+            const double area = (last - first) * (fields.back().topLeftY + fields.back().sizeY -
+                                                  fields.front().topLeftY);
+            if (area > bestArea) {
+                bestArea = area;
+                tiling.fields = std::move(fields);
             }
         }
-        if (meet) {
-            // The edges on the pitch grid: the outer ones inside the outer cameras, each
-            // boundary in the middle of the shared columns of its two cameras.
-            std::vector<double> edges{std::ceil(columns.front().low / pitch) * pitch};
-            for (std::size_t i = 1; i < cameras.size(); ++i) {
-                const double low = std::ceil(columns[i].low / pitch) * pitch;
-                const double high = std::floor(columns[i - 1].high / pitch) * pitch;
-                double middle =
-                    std::round((columns[i].low + columns[i - 1].high) / 2.0 / pitch) * pitch;
-                middle = std::clamp(middle, low, high);
-                if (low > high || middle <= edges.back()) {
-                    meet = false;
-                    break;
-                }
-                edges.push_back(middle);
-            }
-            const double last = std::floor(columns.back().high / pitch) * pitch;
-            if (meet && last > edges.back()) {
-                edges.push_back(last);
-                for (std::size_t i = 0; i < cameras.size(); ++i) {
-                    tiling.fields.push_back({x0, edges[i], x1 - x0, edges[i + 1] - edges[i]});
-                }
-                return tiling;
-            }
-        }
-        // Whole pitches, at most 200 steps over the whole band.
-        const double step = pitch * std::max(1.0, std::floor((x1 - x0) / pitch / 400.0));
-        x0 += step;
-        x1 -= step;
+    }
+    if (!tiling.fields.empty()) {
+        return tiling;
     }
     tiling.failure =
         "neighbouring cameras' views do not overlap on any common band of rows (give the "

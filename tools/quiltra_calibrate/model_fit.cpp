@@ -5,6 +5,7 @@
 #include <opencv2/calib3d.hpp>
 #include <opencv2/core.hpp>
 #include <stdexcept>
+#include <utility>
 
 namespace quiltra::calibrate {
 
@@ -229,24 +230,28 @@ FitResult fitCamera(const std::vector<Correspondence>& points, int width, int he
         throw std::runtime_error("a model needs at least 8 target corners");
     }
     FitResult result;
-    result.calibration = fitOnce(points, width, height, terms, units);
-    // One pass of outlier removal: a corner taken from something else than the target.
-    double sum = 0.0;
-    for (const Correspondence& p : points) {
-        const double e = pixelError(result.calibration, p);
-        sum += e * e;
-    }
-    const double rms = std::sqrt(sum / static_cast<double>(points.size()));
-    std::vector<Correspondence> kept;
-    for (const Correspondence& p : points) {
-        if (pixelError(result.calibration, p) <= std::max(1.0, 5.0 * rms)) {
-            kept.push_back(p);
+    std::vector<Correspondence> kept = points;
+    result.calibration = fitOnce(kept, width, height, terms, units);
+    // Corners taken from something else than the target (or partly hidden) are left out,
+    // and the model fitted again, until none is more than 1 pixel and 5 times the rms off.
+    for (int round = 0; round < 5; ++round) {
+        double sum = 0.0;
+        for (const Correspondence& p : kept) {
+            const double e = pixelError(result.calibration, p);
+            sum += e * e;
         }
-    }
-    if (kept.size() != points.size() && kept.size() >= needed) {
+        const double limit = std::max(1.0, 5.0 * std::sqrt(sum / static_cast<double>(kept.size())));
+        std::vector<Correspondence> closer;
+        for (const Correspondence& p : kept) {
+            if (pixelError(result.calibration, p) <= limit) {
+                closer.push_back(p);
+            }
+        }
+        if (closer.size() == kept.size() || closer.size() < needed) {
+            break;
+        }
+        kept = std::move(closer);
         result.calibration = fitOnce(kept, width, height, terms, units);
-    } else {
-        kept = points;
     }
     result.used = kept.size();
     result.dropped = points.size() - kept.size();
