@@ -32,7 +32,7 @@ struct CalibrateOptions {
     std::string library;                 // empty: Quiltra beside the program
     std::string systemDir = ".";
     std::string grabDir = "out/calibrate";
-    TargetSpec target;
+    TargetBoard target;
     std::string units = "mm";
     std::vector<NominalView> views;  // per camera, or one: the others beside it
     double pitch = 0.0;              // 0: the first view's pitch

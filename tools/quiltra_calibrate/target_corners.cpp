@@ -64,7 +64,7 @@ std::vector<cv::Point2f> saddleCandidates(const cv::Mat& grey, double squarePixe
 }
 
 struct Grid {
-    const TargetSpec& target;
+    const TargetBoard& target;
     cv::Mat homography;  // world -> pixel, the current estimate
 
     cv::Point2d predict(int i, int j) const {
@@ -78,7 +78,7 @@ struct Grid {
 
 }  // namespace
 
-TargetCorners findTargetCorners(const GreyImage& image, const TargetSpec& target,
+TargetCorners findTargetCorners(const GreyImage& image, const TargetBoard& target,
                                 const NominalView& view) {
     TargetCorners result;
     const double squarePixels = target.square / view.pitch;

@@ -19,7 +19,7 @@
 
 namespace quiltra::calibrate {
 
-struct TargetSpec {
+struct TargetBoard {
     double square = 0.0;  // world units
     int rows = 0;         // squares
     int columns = 0;
@@ -47,7 +47,7 @@ struct TargetCorners {
     std::string failure;  // why nothing could be found (empty when corners were followed)
 };
 
-TargetCorners findTargetCorners(const GreyImage& image, const TargetSpec& target,
+TargetCorners findTargetCorners(const GreyImage& image, const TargetBoard& target,
                                 const NominalView& view);
 
 }  // namespace quiltra::calibrate
