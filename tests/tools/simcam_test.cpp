@@ -117,8 +117,9 @@ TEST_F(Simcam, SetSystemPathAloneLoadsTheSettings) {
 
 TEST_F(Simcam, BadSettingsAreReportedAndReplacedByDefaults) {
     writeFile(dir_.file("simcam.ini"),
-              "[Simcam]\nCameras=999\n[Camera1]\nName=Cam1\nWidth=abc\nPixelSize=16\n"
-              "ExposureDelay=-5\nScene=missing.png\n[Camera2]\nName=Cam1\n");
+              "[Simcam]\nCameras=999\nTargetSquare=-1\nTargetRows=x\n[Camera1]\nName=Cam1\n"
+              "Width=abc\nPixelSize=16\nExposureDelay=-5\nScene=missing.png\nRotation=200\n"
+              "K1=abc\nShiftRows=3\n[Camera2]\nName=Cam1\nScene=target\n");
     ASSERT_EQ(start(), 1);
     EXPECT_TRUE(recorder().hasDebugMessage({"Cameras=999", "1 to 64", "using 3"}));
     EXPECT_TRUE(recorder().hasDebugMessage({"[Camera1]", "Width=abc", "using 640"}));
@@ -126,6 +127,12 @@ TEST_F(Simcam, BadSettingsAreReportedAndReplacedByDefaults) {
     EXPECT_TRUE(recorder().hasDebugMessage({"ExposureDelay=-5", "using 20"}));
     EXPECT_TRUE(recorder().hasDebugMessage({"missing.png", "test pattern"}));
     EXPECT_TRUE(recorder().hasDebugMessage({"[Camera2]", "repeats", "using SimCam2"}));
+    EXPECT_TRUE(recorder().hasDebugMessage({"[Simcam] TargetSquare=-1", "using 0"}));
+    EXPECT_TRUE(recorder().hasDebugMessage({"[Simcam] TargetRows=x", "0 to 10000", "using 0"}));
+    EXPECT_TRUE(recorder().hasDebugMessage({"[Camera1] Rotation=200", "-180 to 180", "using 0"}));
+    EXPECT_TRUE(recorder().hasDebugMessage({"[Camera1] K1=abc", "-1 to 1", "using 0"}));
+    EXPECT_TRUE(recorder().hasDebugMessage({"[Camera1]", "mounting errors apply only", "ignored"}));
+    EXPECT_TRUE(recorder().hasDebugMessage({"[Camera2] Scene=target", "the plane is blank"}));
     // Still a working camera with the defaults.
     EXPECT_EQ(open(0, "Cam1"), (std::array<int, 2>{640, 480}));
     ASSERT_EQ(sim_.doCVLGrab(0, 0), 1);

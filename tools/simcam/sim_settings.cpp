@@ -299,6 +299,14 @@ SimSettings readSimSettings(const std::string& systemPath, Notices& notices) {
             const CameraSettings& left = settings.cameras.back();
             camera.worldY = left.worldY + left.width * left.worldPitch;
         }
+        if (equalsIgnoringCase(camera.scene.c_str(), kTargetScene) &&
+            (target.square <= 0.0 || target.rows < 2 || target.columns < 2)) {
+            notices.debug(
+                "%s [%s] Scene=target: [%s] TargetSquare, TargetRows and TargetColumns "
+                "give no target (a square above 0, 2 rows and 2 columns at least); "
+                "the plane is blank",
+                settings.file.c_str(), section.c_str(), kMainSection);
+        }
         if (!looksAtPlane(camera) && mountingOf(camera) != Mounting{}) {
             notices.debug(
                 "%s [%s]: the mounting errors apply only to a camera that looks at a "
