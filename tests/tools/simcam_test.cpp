@@ -4,9 +4,11 @@
 
 #include <array>
 #include <atomic>
+#include <cmath>
 #include <set>
 #include <string>
 
+#include "camera_model.h"
 #include "simcam_harness.h"
 #include "test_support.h"
 
@@ -115,8 +117,9 @@ TEST_F(Simcam, SetSystemPathAloneLoadsTheSettings) {
 
 TEST_F(Simcam, BadSettingsAreReportedAndReplacedByDefaults) {
     writeFile(dir_.file("simcam.ini"),
-              "[Simcam]\nCameras=999\n[Camera1]\nName=Cam1\nWidth=abc\nPixelSize=16\n"
-              "ExposureDelay=-5\nScene=missing.png\n[Camera2]\nName=Cam1\n");
+              "[Simcam]\nCameras=999\nTargetSquare=-1\nTargetRows=x\n[Camera1]\nName=Cam1\n"
+              "Width=abc\nPixelSize=16\nExposureDelay=-5\nScene=missing.png\nRotation=200\n"
+              "K1=abc\nShiftRows=3\n[Camera2]\nName=Cam1\nScene=target\n");
     ASSERT_EQ(start(), 1);
     EXPECT_TRUE(recorder().hasDebugMessage({"Cameras=999", "1 to 64", "using 3"}));
     EXPECT_TRUE(recorder().hasDebugMessage({"[Camera1]", "Width=abc", "using 640"}));
@@ -124,6 +127,12 @@ TEST_F(Simcam, BadSettingsAreReportedAndReplacedByDefaults) {
     EXPECT_TRUE(recorder().hasDebugMessage({"ExposureDelay=-5", "using 20"}));
     EXPECT_TRUE(recorder().hasDebugMessage({"missing.png", "test pattern"}));
     EXPECT_TRUE(recorder().hasDebugMessage({"[Camera2]", "repeats", "using SimCam2"}));
+    EXPECT_TRUE(recorder().hasDebugMessage({"[Simcam] TargetSquare=-1", "using 0"}));
+    EXPECT_TRUE(recorder().hasDebugMessage({"[Simcam] TargetRows=x", "0 to 10000", "using 0"}));
+    EXPECT_TRUE(recorder().hasDebugMessage({"[Camera1] Rotation=200", "-180 to 180", "using 0"}));
+    EXPECT_TRUE(recorder().hasDebugMessage({"[Camera1] K1=abc", "-1 to 1", "using 0"}));
+    EXPECT_TRUE(recorder().hasDebugMessage({"[Camera1]", "mounting errors apply only", "ignored"}));
+    EXPECT_TRUE(recorder().hasDebugMessage({"[Camera2] Scene=target", "the plane is blank"}));
     // Still a working camera with the defaults.
     EXPECT_EQ(open(0, "Cam1"), (std::array<int, 2>{640, 480}));
     ASSERT_EQ(sim_.doCVLGrab(0, 0), 1);
@@ -254,6 +263,69 @@ TEST_F(Simcam, ImageFileMovesPastNeighbouringCamerasLikeAConveyor) {
                 EXPECT_EQ(p[2], static_cast<uint8_t>(sx + sy));
             }
         }
+    }
+}
+
+TEST_F(Simcam, MountedCamerasSeeThePlaneThroughTheirExactModel) {
+    // A 200 x 100 colour plane at 0.5 world units per scene pixel, R = column, G = row.
+    std::vector<uint8_t> scene(200 * 100 * 3);
+    for (int y = 0; y < 100; ++y) {
+        for (int x = 0; x < 200; ++x) {
+            scene[(y * 200 + x) * 3] = static_cast<uint8_t>(x);
+            scene[(y * 200 + x) * 3 + 1] = static_cast<uint8_t>(y);
+        }
+    }
+    ASSERT_NE(stbi_write_png(dir_.file("plane.png").c_str(), 200, 100, 3, scene.data(), 600), 0);
+    const std::string mounted =
+        "Width=64\nHeight=48\nExposureDelay=1\nStamp=0\nScrollRows=4\nWorldX=5\nWorldY=5\n"
+        "WorldPitch=0.25\nRotation=10\nShiftColumns=2.5\nShiftRows=-1.5\nScale=0.05\n"
+        "TiltColumns=0.03\nTiltRows=-0.02\nK1=0.05\nK2=-0.02\n";
+    writeFile(dir_.file("simcam.ini"),
+              "[Simcam]\nTargetSquare=2\nTargetRows=30\nTargetColumns=30\n" +
+                  settingsText({mounted + "Scene=plane.png\nScenePitch=0.5\nPixelSize=24\n",
+                                mounted + "Scene=target\nWorldY=5\n"})
+                      .substr(std::string("[Simcam]\n").size()));
+    ASSERT_EQ(start(), 1);
+    open(0, "Cam1", 3);
+    open(1, "Cam2");
+    for (int i = 0; i < 2; ++i) {
+        ASSERT_EQ(sim_.doCVLGrab(0, 0), 1);
+    }
+    ASSERT_EQ(sim_.doCVLGrab(0, 1), 1);
+    ASSERT_TRUE(recorder().waitForDeliveryCount(3));
+    const simcam::CameraModel model(64, 48, {5.0, 5.0, 0.25},
+                                    {10.0, 2.5, -1.5, 0.05, 0.03, -0.02, 0.05, -0.02});
+    std::array<int, 2> framesSeen{0, 0};
+    for (const Delivery& delivery : recorder().deliveries()) {
+        const int frame = framesSeen[static_cast<std::size_t>(delivery.port)]++;
+        if (delivery.port == 0) {
+            // The plane moves on by 4 pixels' worth (1 world unit) per exposure.
+            for (const simcam::Point2 pixel : {simcam::Point2{0, 0}, {63, 0}, {31, 24}, {5, 47}}) {
+                const simcam::Point2 world = *model.pixelToWorld(pixel);
+                const uint8_t* p = delivery.pixels.data() +
+                                   (static_cast<int>(pixel.y) * 64 + static_cast<int>(pixel.x)) * 3;
+                EXPECT_NEAR(p[0], world.y / 0.5 - 0.5, 0.51) << pixel.x << ", " << pixel.y;
+                EXPECT_NEAR(p[1], (world.x + frame) / 0.5 - 0.5, 0.51)
+                    << pixel.x << ", " << pixel.y;
+            }
+            continue;
+        }
+        // Square centres land where the closed form says: dark when i + j is even.
+        int squaresSeen = 0;
+        for (int i = 3; i < 9; ++i) {
+            for (int j = 3; j < 11; ++j) {
+                const simcam::Point2 pixel = *model.worldToPixel({2.0 * i + 1.0, 2.0 * j + 1.0});
+                if (pixel.x < 2 || pixel.x > 61 || pixel.y < 2 || pixel.y > 45) {
+                    continue;
+                }
+                ++squaresSeen;
+                const int value = delivery.pixels[static_cast<std::size_t>(
+                    std::lround(pixel.y) * 64 + std::lround(pixel.x))];
+                EXPECT_NEAR(value, (i + j) % 2 == 0 ? simcam::kTargetDark : simcam::kTargetLight, 3)
+                    << "square " << i << ", " << j;
+            }
+        }
+        EXPECT_GE(squaresSeen, 20);
     }
 }
 

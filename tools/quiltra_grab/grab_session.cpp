@@ -42,6 +42,12 @@ std::string fileNamePart(const std::string& name) {
 
 }  // namespace
 
+std::string GrabSession::imageFileName(const std::string& name, int port, int index) {
+    char suffix[64];
+    std::snprintf(suffix, sizeof suffix, "_port%d_%04d.png", port, index);
+    return fileNamePart(name) + suffix;
+}
+
 GrabSession::GrabSession(const GrabOptions& options, Console& console)
     : options_(options), console_(console) {}
 
@@ -502,11 +508,9 @@ bool GrabSession::saveImages() {
             ok = false;
         }
         if (!options_.noSave) {
-            char name[64];
-            std::snprintf(name, sizeof name, "_port%d_%04d.png", port.port, image.index);
-            const std::string path =
-                (std::filesystem::path(options_.outDir) / (fileNamePart(port.name) + name))
-                    .string();
+            const std::string path = (std::filesystem::path(options_.outDir) /
+                                      imageFileName(port.name, port.port, image.index))
+                                         .string();
             if (!writePngFile(path, image.width, image.height, port.bytesPerPixel, image.pixels)) {
                 fail(kExitImage, "cannot write " + path);
                 ok = false;

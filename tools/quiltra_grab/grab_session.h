@@ -39,6 +39,9 @@ public:
     // far are kept, the ports closed and the summary printed.
     static void requestStop();
 
+    // The file name of image `index` (from 0) of the port `port` opened with `name`.
+    static std::string imageFileName(const std::string& name, int port, int index);
+
 private:
     // An opened port. The fields up to `target` are fixed before grabbing starts; the
     // counters are guarded by mutex_; lastFrame, stampCamera and check are the main thread's.

@@ -63,7 +63,8 @@ void SimDriver::loadSettings(const std::string& systemPath, Notices& notices) {
     std::map<std::string, std::shared_ptr<const Scene>> loaded;
     for (std::size_t i = 0; i < settings_.cameras.size(); ++i) {
         const std::string& scene = settings_.cameras[i].scene;
-        if (equalsIgnoringCase(scene.c_str(), kPatternScene)) {
+        if (equalsIgnoringCase(scene.c_str(), kPatternScene) ||
+            equalsIgnoringCase(scene.c_str(), kTargetScene)) {
             continue;
         }
         const std::string path = platform::isAbsolutePath(scene.c_str())
@@ -485,6 +486,15 @@ void SimDriver::deliveryLoop() {
         job.camera = port.camera;
         job.frame = frame;
         job.stamp = port.settings.stamp != 0;
+        if (looksAtPlane(port.settings)) {
+            const CameraSettings& camera = port.settings;
+            job.model.emplace(camera.width, camera.height, planeViewOf(camera), mountingOf(camera));
+            job.showTarget = equalsIgnoringCase(camera.scene.c_str(), kTargetScene);
+            job.target = camera.target;
+            job.scenePitch = camera.scenePitch > 0.0 ? camera.scenePitch : 1.0;
+            job.beltShift = static_cast<double>(frame) * camera.scrollRows * camera.worldPitch;
+            job.footprint = camera.worldPitch / (1.0 + camera.scale);
+        }
         lock.unlock();
         renderImage(job, port.back);
         lock.lock();

@@ -1,5 +1,7 @@
 #include "sim_image.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 
 #include "frame_stamp.h"
@@ -89,6 +91,68 @@ int64_t wrap(int64_t x, int64_t m) {
     return r < 0 ? r + m : r;
 }
 
+// The scene (image or test pattern) at scene pixel position (column, row) in the pixel-centre
+// convention, bilinear between the four nearest pixels, wrapping around.
+void sampleScene(const RenderJob& job, double column, double row, uint8_t* out) {
+    const double fc = std::floor(column);
+    const double fr = std::floor(row);
+    const double tc = column - fc;
+    const double tr = row - fr;
+    const auto c0 = static_cast<int64_t>(fc);
+    const auto r0 = static_cast<int64_t>(fr);
+    double sum[3] = {0.0, 0.0, 0.0};
+    for (int corner = 0; corner < 4; ++corner) {
+        const int64_t c = c0 + (corner & 1);
+        const int64_t r = r0 + (corner >> 1);
+        const double weight =
+            ((corner & 1) != 0 ? tc : 1.0 - tc) * ((corner >> 1) != 0 ? tr : 1.0 - tr);
+        uint8_t pixel[3] = {0, 0, 0};
+        if (job.scene == nullptr) {
+            testPatternPixel(c, r, job.bytesPerPixel, pixel);
+        } else {
+            const Scene& scene = *job.scene;
+            const int64_t x = wrap(c, scene.width());
+            const uint8_t* row = job.bytesPerPixel == 3
+                                     ? scene.rgbRow(static_cast<int>(wrap(r, scene.height())))
+                                     : scene.greyRow(static_cast<int>(wrap(r, scene.height())));
+            std::memcpy(pixel, row + x * job.bytesPerPixel,
+                        static_cast<std::size_t>(job.bytesPerPixel));
+        }
+        for (int b = 0; b < job.bytesPerPixel; ++b) {
+            sum[b] += weight * pixel[b];
+        }
+    }
+    for (int b = 0; b < job.bytesPerPixel; ++b) {
+        out[b] = static_cast<uint8_t>(std::lround(std::clamp(sum[b], 0.0, 255.0)));
+    }
+}
+
+// Every camera pixel mapped back to the plane through the camera's model; pixels that see no
+// point of the plane are 0.
+void renderPlane(const RenderJob& job, SimImage& image) {
+    const CameraModel& model = *job.model;
+    for (int y = 0; y < job.height; ++y) {
+        uint8_t* out =
+            image.pixels.data() + static_cast<std::size_t>(y) * job.width * job.bytesPerPixel;
+        for (int x = 0; x < job.width; ++x, out += job.bytesPerPixel) {
+            const std::optional<Point2> world = model.pixelToWorld({double(x), double(y)});
+            if (!world) {
+                std::memset(out, 0, static_cast<std::size_t>(job.bytesPerPixel));
+                continue;
+            }
+            const Point2 onBelt{world->x + job.beltShift, world->y};
+            if (job.showTarget) {
+                const double grey = targetGrey(job.target, onBelt, job.footprint);
+                std::memset(out, static_cast<int>(std::lround(grey)),
+                            static_cast<std::size_t>(job.bytesPerPixel));
+            } else {
+                sampleScene(job, onBelt.y / job.scenePitch - 0.5, onBelt.x / job.scenePitch - 0.5,
+                            out);
+            }
+        }
+    }
+}
+
 }  // namespace
 
 void testPatternPixel(int64_t x, int64_t y, int bytesPerPixel, uint8_t* pixel) {
@@ -110,7 +174,7 @@ void renderImage(const RenderJob& job, SimImage& image) {
     image.frame = job.frame;
     const std::size_t rowBytes = static_cast<std::size_t>(job.width) * job.bytesPerPixel;
     image.pixels.resize(rowBytes * static_cast<std::size_t>(job.height));
-    for (int y = 0; y < job.height; ++y) {
+    for (int y = 0; y < job.height && !job.model; ++y) {
         uint8_t* out = image.pixels.data() + rowBytes * y;
         const int64_t sy = job.sceneY + y;
         if (job.scene == nullptr) {
@@ -128,6 +192,9 @@ void renderImage(const RenderJob& job, SimImage& image) {
             std::memcpy(out + x * job.bytesPerPixel, source + column * job.bytesPerPixel,
                         static_cast<std::size_t>(job.bytesPerPixel));
         }
+    }
+    if (job.model) {
+        renderPlane(job, image);
     }
     if (job.stamp) {
         writeFrameStamp(image.pixels.data(), image.width, image.height,

@@ -4,8 +4,10 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <vector>
 
+#include "camera_model.h"
 #include "scene.h"
 
 namespace quiltra::simcam {
@@ -35,6 +37,15 @@ struct RenderJob {
     int camera = 1;
     uint32_t frame = 0;
     bool stamp = true;
+    // A camera that looks at a plane: its exact model, and the scene on the plane (the
+    // target, or the scene image or test pattern at scenePitch world units per scene pixel)
+    // moved on by beltShift world units along x. sceneX and sceneY do not apply then.
+    std::optional<CameraModel> model;
+    bool showTarget = false;
+    CalibrationTarget target;
+    double scenePitch = 1.0;
+    double beltShift = 0.0;
+    double footprint = 1.0;  // world units one pixel covers, for the target's anti-aliasing
 };
 
 // The test pattern at scene position (x, y): 32-pixel squares of grey 200 and 56 with white

@@ -4,7 +4,9 @@
 #include <cctype>
 #include <charconv>
 #include <climits>
+#include <cmath>
 #include <cstring>
+#include <utility>
 
 #include "platform/file_path.h"
 #include "platform/fixed_text.h"
@@ -17,8 +19,9 @@ namespace {
 constexpr const char* kMainSection = "Simcam";
 constexpr int kValueSize = 1024;
 
-// A whole decimal integer, blanks around it allowed; nothing else.
-bool parseWholeInt(const char* text, int& value) {
+// A whole decimal number (an int, or a finite double), blanks around it allowed; nothing else.
+template <typename Number>
+bool parseWhole(const char* text, Number& value) {
     const char* begin = text;
     while (*begin == ' ' || *begin == '\t') {
         ++begin;
@@ -31,7 +34,15 @@ bool parseWholeInt(const char* text, int& value) {
         ++begin;
     }
     auto [last, error] = std::from_chars(begin, end, value);
-    return begin != end && error == std::errc() && last == end;
+    return begin != end && error == std::errc() && last == end && std::isfinite(double(value));
+}
+
+bool parseWholeInt(const char* text, int& value) {
+    return parseWhole(text, value);
+}
+
+bool parseWholeReal(const char* text, double& value) {
+    return parseWhole(text, value);
 }
 
 std::string sectionName(int number) {
@@ -80,6 +91,56 @@ int readCameraCount(const std::string& file, Notices& notices) {
     return count;
 }
 
+// The calibration target of [Simcam]: TargetSquare (world units), TargetRows, TargetColumns.
+CalibrationTarget readTarget(const std::string& file, Notices& notices) {
+    CalibrationTarget target;
+    char text[kValueSize];
+    platform::getPrivateProfileString(kMainSection, "TargetSquare", "", text, sizeof text,
+                                      file.c_str());
+    if (text[0] != '\0' && (!parseWholeReal(text, target.square) || target.square < 0.0)) {
+        notices.debug("%s [%s] TargetSquare=%s is not a number of world units from 0; using 0",
+                      file.c_str(), kMainSection, text);
+        target.square = 0.0;
+    }
+    for (auto [key, field] : {std::pair{"TargetRows", &CalibrationTarget::rows},
+                              std::pair{"TargetColumns", &CalibrationTarget::columns}}) {
+        platform::getPrivateProfileString(kMainSection, key, "", text, sizeof text, file.c_str());
+        int value = 0;
+        if (text[0] == '\0') {
+            continue;
+        }
+        if (!parseWholeInt(text, value) || value < 0 || value > kMaxTargetSquares) {
+            notices.debug("%s [%s] %s=%s is not a number from 0 to %d; using 0", file.c_str(),
+                          kMainSection, key, text, kMaxTargetSquares);
+            continue;
+        }
+        target.*field = value;
+    }
+    return target;
+}
+
+void readRealSettings(const std::string& file, const std::string& section, CameraSettings& camera,
+                      Notices& notices) {
+    char text[kValueSize];
+    for (const RealSetting& setting : realSettings()) {
+        platform::getPrivateProfileString(section.c_str(), setting.key, "", text, sizeof text,
+                                          file.c_str());
+        if (text[0] == '\0') {
+            continue;
+        }
+        double value = 0.0;
+        if (!parseWholeReal(text, value) || value < setting.minValue || value > setting.maxValue) {
+            notices.debug("%s [%s] %s=%s is not a number from %s to %s; using %s", file.c_str(),
+                          section.c_str(), setting.key, text,
+                          platform::formatG(setting.minValue).c_str(),
+                          platform::formatG(setting.maxValue).c_str(),
+                          platform::formatG(camera.*setting.field).c_str());
+            continue;
+        }
+        camera.*setting.field = value;
+    }
+}
+
 CameraSettings readCamera(const std::string& file, int number, Notices& notices) {
     CameraSettings camera = defaultCameraSettings(number);
     const std::string section = sectionName(number);
@@ -114,6 +175,7 @@ CameraSettings readCamera(const std::string& file, int number, Notices& notices)
         }
         camera.*setting.field = value * setting.fileScale;
     }
+    readRealSettings(file, section, camera, notices);
     return camera;
 }
 
@@ -146,6 +208,37 @@ const std::vector<IntSetting>& intSettings() {
         {"RefuseGrabAfter", "RefuseGrabAfter", 0, INT_MAX, 1, &CameraSettings::refuseGrabAfter},
     };
     return settings;
+}
+
+const std::vector<RealSetting>& realSettings() {
+    static const std::vector<RealSetting> settings = {
+        {"ScenePitch", 0.0, 1e6, &CameraSettings::scenePitch},
+        {"WorldX", -1e9, 1e9, &CameraSettings::worldX},
+        {"WorldY", -1e9, 1e9, &CameraSettings::worldY},
+        {"WorldPitch", 1e-6, 1e6, &CameraSettings::worldPitch},
+        {"Rotation", -180.0, 180.0, &CameraSettings::rotation},
+        {"ShiftColumns", -10000.0, 10000.0, &CameraSettings::shiftColumns},
+        {"ShiftRows", -10000.0, 10000.0, &CameraSettings::shiftRows},
+        {"Scale", -0.5, 1.0, &CameraSettings::scale},
+        {"TiltColumns", -0.5, 0.5, &CameraSettings::tiltColumns},
+        {"TiltRows", -0.5, 0.5, &CameraSettings::tiltRows},
+        {"K1", -1.0, 1.0, &CameraSettings::k1},
+        {"K2", -1.0, 1.0, &CameraSettings::k2},
+    };
+    return settings;
+}
+
+bool looksAtPlane(const CameraSettings& camera) {
+    return camera.scenePitch > 0.0 || equalsIgnoringCase(camera.scene.c_str(), kTargetScene);
+}
+
+Mounting mountingOf(const CameraSettings& camera) {
+    return Mounting{camera.rotation,    camera.shiftColumns, camera.shiftRows, camera.scale,
+                    camera.tiltColumns, camera.tiltRows,     camera.k1,        camera.k2};
+}
+
+PlaneView planeViewOf(const CameraSettings& camera) {
+    return PlaneView{camera.worldX, camera.worldY, camera.worldPitch};
 }
 
 const IntSetting* findIntSetting(const char* name) {
@@ -186,15 +279,39 @@ SimSettings readSimSettings(const std::string& systemPath, Notices& notices) {
         writeDefaults(settings.file, notices);
     }
     const int count = readCameraCount(settings.file, notices);
+    const CalibrationTarget target = readTarget(settings.file, notices);
     for (int number = 1; number <= count; ++number) {
         CameraSettings camera = readCamera(settings.file, number, notices);
-        // Without SceneX a camera's window starts where its left neighbour's ends.
+        camera.target = target;
+        // Without SceneX (WorldY) a camera's window (view on the plane) starts where its left
+        // neighbour's ends.
         char given[16];
-        platform::getPrivateProfileString(sectionName(number).c_str(), "SceneX", "", given,
-                                          sizeof given, settings.file.c_str());
+        const std::string section = sectionName(number);
+        platform::getPrivateProfileString(section.c_str(), "SceneX", "", given, sizeof given,
+                                          settings.file.c_str());
         if (given[0] == '\0' && !settings.cameras.empty()) {
             const CameraSettings& left = settings.cameras.back();
             camera.sceneX = std::min(left.sceneX + left.width, 1000000);
+        }
+        platform::getPrivateProfileString(section.c_str(), "WorldY", "", given, sizeof given,
+                                          settings.file.c_str());
+        if (given[0] == '\0' && !settings.cameras.empty()) {
+            const CameraSettings& left = settings.cameras.back();
+            camera.worldY = left.worldY + left.width * left.worldPitch;
+        }
+        if (equalsIgnoringCase(camera.scene.c_str(), kTargetScene) &&
+            (target.square <= 0.0 || target.rows < 2 || target.columns < 2)) {
+            notices.debug(
+                "%s [%s] Scene=target: [%s] TargetSquare, TargetRows and TargetColumns "
+                "give no target (a square above 0, 2 rows and 2 columns at least); "
+                "the plane is blank",
+                settings.file.c_str(), section.c_str(), kMainSection);
+        }
+        if (!looksAtPlane(camera) && mountingOf(camera) != Mounting{}) {
+            notices.debug(
+                "%s [%s]: the mounting errors apply only to a camera that looks at a "
+                "plane (Scene=target or ScenePitch > 0); ignored",
+                settings.file.c_str(), section.c_str());
         }
         settings.cameras.push_back(std::move(camera));
     }

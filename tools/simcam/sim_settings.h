@@ -6,20 +6,23 @@
 #include <string>
 #include <vector>
 
+#include "camera_model.h"
 #include "notices.h"
 
 namespace quiltra::simcam {
 
 inline constexpr const char* kSettingsFileName = "simcam.ini";
 inline constexpr const char* kPatternScene = "pattern";
+inline constexpr const char* kTargetScene = "target";  // the calibration target of [Simcam]
 inline constexpr int kDefaultCameraCount = 3;
 inline constexpr int kMaxCameras = 64;
 inline constexpr int kMaxNameLength = 63;
+inline constexpr int kMaxTargetSquares = 10000;
 
 // One camera's settings; the integer fields are also the port properties of the camera.
 struct CameraSettings {
     std::string name;
-    std::string scene = kPatternScene;  // "pattern", or a PNG or PGM file
+    std::string scene = kPatternScene;  // "pattern", "target", or a PNG or PGM file
     int pixelSize = 8;                  // bits per pixel: 8 (grey) or 24 (R, G, B)
     int width = 640;
     int height = 480;
@@ -33,7 +36,37 @@ struct CameraSettings {
     int randomDelay = 0;       // up to this many extra ms per exposure (0: none)
     int randomSeed = 1;        // seed of the extra delays
     int refuseGrabAfter = 0;   // refuse every doCVLGrab after n accepted ones (0: never)
+
+    // A camera looks at a flat plane when its scene is the target or scenePitch > 0; then the
+    // fields below place it (see camera_model.h) and sceneX, sceneY do not apply.
+    double scenePitch = 0.0;  // world units per scene pixel (0: the scene is a window)
+    double worldX = 0.0;      // nominal world point of the image's top-left corner
+    double worldY = 0.0;
+    double worldPitch = 1.0;  // nominal world units per camera pixel
+    double rotation = 0.0;    // the mounting errors
+    double shiftColumns = 0.0;
+    double shiftRows = 0.0;
+    double scale = 0.0;
+    double tiltColumns = 0.0;
+    double tiltRows = 0.0;
+    double k1 = 0.0;
+    double k2 = 0.0;
+    CalibrationTarget target;  // from [Simcam], the same for every camera
 };
+
+// True when the camera looks at a flat plane (its scene is the target or has a pitch).
+bool looksAtPlane(const CameraSettings& camera);
+Mounting mountingOf(const CameraSettings& camera);
+PlaneView planeViewOf(const CameraSettings& camera);
+
+// One real-valued camera setting (not a port property): its key, range and field.
+struct RealSetting {
+    const char* key;
+    double minValue;
+    double maxValue;
+    double CameraSettings::*field;
+};
+const std::vector<RealSetting>& realSettings();
 
 // One integer setting: its property name, its key in the file (the file keeps the exposure
 // in ms), its range in property units and where it lives in CameraSettings.
