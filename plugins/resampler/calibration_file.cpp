@@ -47,7 +47,8 @@ std::vector<std::string_view> split(std::string_view s) {
     return words;
 }
 
-// A decimal number as strtod reads it in the C locale, independent of the process locale.
+// A decimal number as strtod reads it in the C locale, independent of the process locale;
+// a number beyond the range of double reads as infinity, as strtod gives it.
 bool toDouble(std::string_view word, double& value) {
     if (!word.empty() && word.front() == '+') {
         word.remove_prefix(1);
@@ -57,6 +58,13 @@ bool toDouble(std::string_view word, double& value) {
     }
     const char* end = word.data() + word.size();
     auto [ptr, ec] = std::from_chars(word.data(), end, value);
+    if (ec == std::errc::result_out_of_range && ptr == end) {
+        // Too small reads as 0 (or a denormal) in strtod, too large as infinity.
+        std::size_t e = word.find_first_of("eE");
+        bool tiny = e != std::string_view::npos && e + 1 < word.size() && word[e + 1] == '-';
+        value = tiny ? 0.0 : std::numeric_limits<double>::infinity();
+        return true;
+    }
     return ec == std::errc() && ptr == end;
 }
 
@@ -95,14 +103,22 @@ bool readNumbers(const std::vector<std::string_view>& words, std::string_view ke
     return true;
 }
 
-bool isSingular(const std::array<double, 9>& h) {
+// |det| tiny relative to the matrix's scale (judged on the matrix scaled to entries <= 1).
+bool isSingular(const std::array<double, 9>& homography) {
     double scale = 0.0;
-    for (double v : h) {
+    for (double v : homography) {
         scale = std::max(scale, std::fabs(v));
+    }
+    if (scale == 0.0) {
+        return true;
+    }
+    std::array<double, 9> h{};
+    for (std::size_t i = 0; i < h.size(); ++i) {
+        h[i] = homography[i] / scale;
     }
     double det = h[0] * (h[4] * h[8] - h[5] * h[7]) - h[1] * (h[3] * h[8] - h[5] * h[6]) +
                  h[2] * (h[3] * h[7] - h[4] * h[6]);
-    return scale == 0.0 || !(std::fabs(det) > 1e-12 * scale * scale * scale);
+    return !(std::fabs(det) > 1e-12);
 }
 
 enum Key { kFormat, kUnits, kImage, kHomography, kLens, kDistortion, kKeyCount };
