@@ -87,10 +87,9 @@ public:
     }
 
     // The sample position of output pixel (i, j) as (row, column) in 1/kOne pixel, pixel
-    // centres at whole numbers; false when it falls outside the image's pixels.
-    bool sample(int i, int j, int64_t& row, int64_t& column) const {
-        const double dx = (i + 0.5) * sizeX / outputRows - sizeX / 2.0;
-        const double dy = (j + 0.5) * sizeY / outputColumns - sizeY / 2.0;
+    // centres at whole numbers; false when it falls outside the image's pixels. `dx` and
+    // `dy` are offset(i, outputRows, sizeX) and offset(j, outputColumns, sizeY).
+    bool sample(double dx, double dy, int64_t& row, int64_t& column) const {
         const double px = centreX + cos_ * dx - sin_ * dy;
         const double py = centreY + sin_ * dx + cos_ * dy;
         double r = px - 0.5;
@@ -101,15 +100,29 @@ public:
         return quantise(r, rows, row) && quantise(c, columns, column);
     }
 
+    // The offsets of the output's rows (along x) and columns (along y) from the centre.
+    std::vector<double> rowOffsets() const { return offsets(outputRows, sizeX); }
+    std::vector<double> columnOffsets() const { return offsets(outputColumns, sizeY); }
+
     const int rows, columns, outputRows, outputColumns;
 
 private:
-    // The pixels of an axis of n pixels cover [-0.5, n - 0.5).
+    static std::vector<double> offsets(int count, double size) {
+        std::vector<double> d(static_cast<std::size_t>(count));
+        for (int k = 0; k < count; ++k) {
+            d[static_cast<std::size_t>(k)] = (k + 0.5) * size / count - size / 2.0;
+        }
+        return d;
+    }
+
+    // The pixels of an axis of n pixels cover [-0.5, n - 0.5); halves round up.
     static bool quantise(double value, int n, int64_t& q) {
         if (!(value >= -0.5 && value < n)) {
             return false;
         }
-        q = std::llround(value * kOne);
+        const double scaled = value * kOne + 0.5;
+        q = static_cast<int64_t>(scaled);  // truncation; one less below 0 is the floor
+        q -= static_cast<double>(q) > scaled ? 1 : 0;
         return q >= -kOne / 2 && q < static_cast<int64_t>(2 * n - 1) * (kOne / 2);
     }
 
@@ -233,22 +246,25 @@ std::unique_ptr<Resampler::Map> Resampler::buildMap(const Geometry& geometry, in
     const AxisTaps axis(map->taps, map->weights, merged);
     map->entries.resize(static_cast<std::size_t>(geometry.outputRows) * geometry.outputColumns);
     Entry* entry = map->entries.data();
-    for (int i = 0; i < geometry.outputRows; ++i) {
-        for (int j = 0; j < geometry.outputColumns; ++j, ++entry) {
+    const std::vector<double> dx = geometry.rowOffsets();
+    const std::vector<double> dy = geometry.columnOffsets();
+    for (double x : dx) {
+        for (double y : dy) {
+            Entry& e = *entry++;
+            e = Entry{kOutside, 0, 0};
             int64_t row = 0;
             int64_t column = 0;
-            int rowStart = 0;
-            int columnStart = 0;
-            *entry = Entry{kOutside, 0, 0};
-            if (!geometry.sample(i, j, row, column)) {
+            if (!geometry.sample(x, y, row, column)) {
                 continue;
             }
-            if (!axis.resolve(row, geometry.rows, map->paddedRows, rowStart, entry->rowWeights) ||
+            int rowStart = 0;
+            int columnStart = 0;
+            if (!axis.resolve(row, geometry.rows, map->paddedRows, rowStart, e.rowWeights) ||
                 !axis.resolve(column, geometry.columns, map->paddedColumns, columnStart,
-                              entry->columnWeights)) {
+                              e.columnWeights)) {
                 return nullptr;
             }
-            entry->offset = rowStart * map->paddedColumns + columnStart;
+            e.offset = rowStart * map->paddedColumns + columnStart;
         }
     }
     return map;
