@@ -405,10 +405,10 @@ TEST(ResamplerPlugin, ResampleBufferRefusesArgumentsThatDoNotFitTheInstance) {
 }
 
 TEST(ResamplerPlugin, TwoInstancesResampleAtTheSameTime) {
-    const Field a{480, 640, 240, 320, 400, 600, 0.5f, 300, 450};
-    const Field b{240, 320, 100, 160, 200, 300, -30, 240, 320};
-    const auto sourceA = noise(480 * 640 * 3, 7);
-    const auto sourceB = noise(240 * 320, 9);
+    const Field a{240, 320, 120, 160, 200, 300, 0.5f, 200, 300};
+    const Field b{120, 160, 50, 80, 100, 150, -30, 120, 160};
+    const auto sourceA = noise(240 * 320 * 3, 7);
+    const auto sourceB = noise(120 * 160, 9);
     Instance first(a, "", 2);
     Instance second(b, "", 1);
     const auto wantA = first.run(sourceA, 3);
