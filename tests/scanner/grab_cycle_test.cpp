@@ -53,6 +53,41 @@ TEST_F(GrabCycle, BandsAndSegmentsHoldEachCamerasScansExactly) {
     }
 }
 
+TEST_F(GrabCycle, TheReferenceResamplerTurnsAndCutsACamerasField) {
+    // Camera 2's field through the real plug-in: turned by 180 degrees, its corner `cornerY`
+    // columns along, so that output column j shows camera column cornerY + 5 - j (0 beyond).
+    struct Case {
+        int bits, mode, cornerY;
+    };
+    for (const Case& c : {Case{8, 2, 0}, Case{24, 0, 3}, Case{8, 1, -2}}) {
+        SCOPED_TRACE(std::to_string(c.bits) + " bits, mode " + std::to_string(c.mode));
+        std::string sections = scannerSections({1, 2}, 1, 4, 6);
+        sections += "ResampleDLL=" + libraryPath("OvixResample") +
+                    "\nTopLeft_x=0\nTopLeft_y=" + std::to_string(c.cornerY) +
+                    "\nSize_x=4\nSize_y=6\nAngle=180\nResampleMode=" + std::to_string(c.mode) +
+                    "\n";
+        start(sections, {1, 2}, 6, 4, c.bits);
+        openScanner();
+        ASSERT_EQ(size_[0], 12);
+        deliver({1, 2});
+
+        FinalImageModel model(size_[0], 4, 1, bytesPerPixel_);
+        model.place(0, 0, 1, 0, 6, 4, 6, 4);
+        for (int i = 0; i < 4; ++i) {
+            for (int j = 0; j < 6; ++j) {
+                const int column = c.cornerY + 5 - j;
+                for (int b = 0; b < bytesPerPixel_; ++b) {
+                    model.bytes[(std::size_t(i) * 12 + 6 + j) * bytesPerPixel_ + b] =
+                        column >= 0 && column < 6 ? fake::pixel(2, 3 - i, column, b) : 0;
+                }
+            }
+        }
+        EXPECT_EQ(finalImage(), model.bytes);
+        closeCVLPort(0, kScannerPort);
+        finalize();
+    }
+}
+
 TEST_F(GrabCycle, PassThroughNotificationsAndCompletionComeInTheirOrder) {
     struct Case {
         const char* passThru;

@@ -173,6 +173,32 @@ TEST_F(ScannerPorts, FinalizeClosesOpenScannersFirst) {
                 ElementsAre("closeCVLPort(0,1)", "closeCVLPort(0,2)"));
 }
 
+TEST_F(ScannerPorts, TheDefaultResamplerLibraryIsFoundBesideTheLibrary) {
+    // No ResampleDLL anywhere: the default name, found beside the library in the build
+    // tree, turns the camera's 4 x 6 image by 180 degrees.
+    useDriver("fake_driver");
+    const std::string file = dir_.file("Quiltra.ini");
+    writeFile(file, readFile(file) +
+                        "[Scanner0001]\nCameras=1\nScans=1\nThreaded=0\nSize_x=4\nSize_y=6\n"
+                        "[Scanner0001.Camera1]\nPort=1\nAngle=180\n");
+    driver().setImageSize(1, 6, 4);
+    ASSERT_EQ(initializeHost(), 1);
+    openCamera(1);
+    int size[2] = {0, 0};
+    ASSERT_EQ(openCVLPort(0, 10, "Scanner0001", size), 1);
+    ASSERT_EQ(size[0], 6);
+    driver().deliver(0, 1);
+    driver().waitForDeliveries();
+    for (int row = 0; row < 4; ++row) {
+        uint8_t pixels[6] = {};
+        ASSERT_EQ(getCVLGrabRow(0, 10, pixels, row, 0, 5), 1);
+        for (int column = 0; column < 6; ++column) {
+            EXPECT_EQ(pixels[column], fake::pixel(1, 3 - row, 5 - column)) << row << "," << column;
+        }
+    }
+    closeCVLPort(0, 10);
+}
+
 TEST_F(ScannerPorts, TheFirstStartFileOpensScannerOneWithoutCameras) {
     // No file yet: the first start writes it and, having read no driver name, loads none.
     EXPECT_EQ(initializeHost(), 0);

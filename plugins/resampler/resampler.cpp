@@ -1,0 +1,414 @@
+#include "resampler.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstring>
+#include <map>
+#include <new>
+#include <optional>
+
+#include "calibration_file.h"
+
+namespace quiltra::resample {
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+
+int tapsOf(int mode) {
+    return mode == kNearest ? 1 : mode == kBilinear ? 2 : 4;
+}
+
+// The bicubic kernel (a = -0.5): interpolating, and exact for quadratic ramps.
+double cubic(double x) {
+    constexpr double a = -0.5;
+    x = std::fabs(x);
+    if (x <= 1.0) {
+        return ((a + 2.0) * x - (a + 3.0)) * x * x + 1.0;
+    }
+    if (x < 2.0) {
+        return ((a * x - 5.0 * a) * x + 8.0 * a) * x - 4.0 * a;
+    }
+    return 0.0;
+}
+
+// The standard weight rows of a mode, one per fraction 0 .. kOne-1, each summing to kOne
+// exactly; a zero fraction gives the first sample (bilinear) or the second (bicubic) alone.
+std::vector<int16_t> standardWeights(int taps) {
+    std::vector<int16_t> table;
+    table.reserve(static_cast<std::size_t>(kOne) * taps);
+    for (int f = 0; f < kOne; ++f) {
+        const double t = static_cast<double>(f) / kOne;
+        std::array<int, 4> w{};
+        if (taps == 2) {
+            w = {kOne - f, f, 0, 0};
+        } else if (taps == 4) {
+            for (int k = 0; k < 4; ++k) {
+                w[k] = static_cast<int>(std::lround(cubic(t + 1.0 - k) * kOne));
+            }
+            int sum = w[0] + w[1] + w[2] + w[3];
+            w[t < 0.5 ? 1 : 2] += kOne - sum;
+        }
+        for (int k = 0; k < taps; ++k) {
+            table.push_back(static_cast<int16_t>(w[k]));
+        }
+    }
+    return table;
+}
+
+}  // namespace
+
+// Where each output pixel samples the camera image, in 1/kOne pixel.
+class Resampler::Geometry {
+public:
+    Geometry(const Field& field, std::optional<calibration::Projection> projection)
+        : rows(field.inputRows),
+          columns(field.inputColumns),
+          outputRows(field.outputRows),
+          outputColumns(field.outputColumns),
+          centreX(field.centreX),
+          centreY(field.centreY),
+          sizeX(field.sizeX),
+          sizeY(field.sizeY),
+          projection_(std::move(projection)) {
+        double a = std::fmod(static_cast<double>(field.angle), 360.0);
+        if (a < 0.0) {
+            a += 360.0;
+        }
+        // Quarter turns exactly, so that they move whole pixels.
+        if (a == 0.0 || a == 90.0 || a == 180.0 || a == 270.0) {
+            const int quarter = static_cast<int>(a) / 90;
+            cos_ = quarter == 0 ? 1.0 : quarter == 2 ? -1.0 : 0.0;
+            sin_ = quarter == 1 ? 1.0 : quarter == 3 ? -1.0 : 0.0;
+        } else {
+            cos_ = std::cos(a * kPi / 180.0);
+            sin_ = std::sin(a * kPi / 180.0);
+        }
+    }
+
+    // The sample position of output pixel (i, j) as (row, column) in 1/kOne pixel, pixel
+    // centres at whole numbers; false when it falls outside the image's pixels. `dx` and
+    // `dy` are offset(i, outputRows, sizeX) and offset(j, outputColumns, sizeY).
+    bool sample(double dx, double dy, int64_t& row, int64_t& column) const {
+        const double px = centreX + cos_ * dx - sin_ * dy;
+        const double py = centreY + sin_ * dx + cos_ * dy;
+        double r = px - 0.5;
+        double c = py - 0.5;
+        if (projection_ && !projection_->toPixel(px, py, c, r)) {
+            return false;
+        }
+        return quantise(r, rows, row) && quantise(c, columns, column);
+    }
+
+    // The offsets of the output's rows (along x) and columns (along y) from the centre.
+    std::vector<double> rowOffsets() const { return offsets(outputRows, sizeX); }
+    std::vector<double> columnOffsets() const { return offsets(outputColumns, sizeY); }
+
+    const int rows, columns, outputRows, outputColumns;
+
+private:
+    static std::vector<double> offsets(int count, double size) {
+        std::vector<double> d(static_cast<std::size_t>(count));
+        for (int k = 0; k < count; ++k) {
+            d[static_cast<std::size_t>(k)] = (k + 0.5) * size / count - size / 2.0;
+        }
+        return d;
+    }
+
+    // The pixels of an axis of n pixels cover [-0.5, n - 0.5); halves round up.
+    static bool quantise(double value, int n, int64_t& q) {
+        if (!(value >= -0.5 && value < n)) {
+            return false;
+        }
+        const double scaled = value * kOne + 0.5;
+        q = static_cast<int64_t>(scaled);  // truncation; one less below 0 is the floor
+        q -= static_cast<double>(q) > scaled ? 1 : 0;
+        return q >= -kOne / 2 && q < static_cast<int64_t>(2 * n - 1) * (kOne / 2);
+    }
+
+    const double centreX, centreY, sizeX, sizeY;
+    double cos_ = 1.0;
+    double sin_ = 0.0;
+    std::optional<calibration::Projection> projection_;
+};
+
+// The map of one mode over a source padded to at least the taps' reach per axis.
+struct Resampler::Map {
+    int mode = kBilinear;
+    int taps = 2;
+    int paddedRows = 0;
+    int paddedColumns = 0;
+    std::vector<Entry> entries;    // row by row over the output
+    std::vector<int16_t> weights;  // rows of `taps` weights: the standard ones, then merged ones
+};
+
+namespace {
+
+// Builds the weight rows of one axis, merging taps that fall beyond the image's edge into
+// the edge pixel (the edge repeats), so that every tap reads inside the padded source.
+class AxisTaps {
+public:
+    AxisTaps(int taps, std::vector<int16_t>& weights, std::map<std::array<int16_t, 4>, int>& merged)
+        : taps_(taps), origin_(taps == 4 ? 1 : 0), weights_(weights), merged_(merged) {}
+
+    // The first tap and the weight row for position q (1/kOne pixel) on an axis of n pixels,
+    // padded to nPadded; false when the weight table is full.
+    bool resolve(int64_t q, int n, int nPadded, int& start, uint16_t& row) const {
+        if (taps_ == 1) {
+            start = static_cast<int>((q + kOne / 2) >> kFractionBits);
+            row = 0;
+            return true;
+        }
+        const int first = static_cast<int>(q >> kFractionBits) - origin_;
+        const int fraction = static_cast<int>(q & (kOne - 1));
+        start = std::clamp(first, 0, nPadded - taps_);
+        if (start == first && first + taps_ <= n) {
+            row = static_cast<uint16_t>(fraction);
+            return true;
+        }
+        std::array<int16_t, 4> w{};
+        for (int k = 0; k < taps_; ++k) {
+            const int tap = std::clamp(first + k, 0, n - 1);
+            w[tap - start] = static_cast<int16_t>(
+                w[tap - start] + weights_[static_cast<std::size_t>(fraction) * taps_ + k]);
+        }
+        auto [it, added] = merged_.try_emplace(w, static_cast<int>(weights_.size()) / taps_);
+        if (added) {
+            if (it->second > UINT16_MAX) {
+                return false;
+            }
+            weights_.insert(weights_.end(), w.begin(), w.begin() + taps_);
+        }
+        row = static_cast<uint16_t>(it->second);
+        return true;
+    }
+
+private:
+    const int taps_;
+    const int origin_;
+    std::vector<int16_t>& weights_;
+    std::map<std::array<int16_t, 4>, int>& merged_;
+};
+
+template <int Bytes>
+void resampleNearest(const Resampler::Entry* entry, std::size_t count, const uint8_t* source,
+                     uint8_t* out) {
+    for (std::size_t k = 0; k < count; ++k, out += Bytes) {
+        const int32_t offset = entry[k].offset;
+        if (offset < 0) {
+            std::memset(out, 0, Bytes);
+        } else {
+            std::memcpy(out, source + static_cast<std::size_t>(offset) * Bytes, Bytes);
+        }
+    }
+}
+
+template <int Taps, int Bytes>
+void resampleWeighted(const Resampler::Entry* entry, std::size_t count, const uint8_t* source,
+                      std::size_t stride, const int16_t* weights, uint8_t* out) {
+    constexpr int kHalf = 1 << (2 * kFractionBits - 1);
+    for (std::size_t k = 0; k < count; ++k, out += Bytes) {
+        const Resampler::Entry e = entry[k];
+        if (e.offset < 0) {
+            std::memset(out, 0, Bytes);
+            continue;
+        }
+        const uint8_t* p = source + static_cast<std::size_t>(e.offset) * Bytes;
+        const int16_t* wr = weights + static_cast<std::size_t>(e.rowWeights) * Taps;
+        const int16_t* wc = weights + static_cast<std::size_t>(e.columnWeights) * Taps;
+        for (int b = 0; b < Bytes; ++b) {
+            int sum = 0;
+            for (int r = 0; r < Taps; ++r) {
+                const uint8_t* line = p + r * stride + b;
+                int h = 0;
+                for (int c = 0; c < Taps; ++c) {
+                    h += line[c * Bytes] * wc[c];
+                }
+                sum += h * wr[r];
+            }
+            out[b] = static_cast<uint8_t>(std::clamp((sum + kHalf) >> (2 * kFractionBits), 0, 255));
+        }
+    }
+}
+
+}  // namespace
+
+std::unique_ptr<Resampler::Map> Resampler::buildMap(const Geometry& geometry, int mode) {
+    auto map = std::make_unique<Map>();
+    map->mode = mode;
+    map->taps = tapsOf(mode);
+    map->paddedRows = std::max(geometry.rows, map->taps);
+    map->paddedColumns = std::max(geometry.columns, map->taps);
+    if (map->taps > 1) {
+        map->weights = standardWeights(map->taps);
+    }
+    std::map<std::array<int16_t, 4>, int> merged;
+    const AxisTaps axis(map->taps, map->weights, merged);
+    map->entries.resize(static_cast<std::size_t>(geometry.outputRows) * geometry.outputColumns);
+    Entry* entry = map->entries.data();
+    const std::vector<double> dx = geometry.rowOffsets();
+    const std::vector<double> dy = geometry.columnOffsets();
+    for (double x : dx) {
+        for (double y : dy) {
+            Entry& e = *entry++;
+            e = Entry{kOutside, 0, 0};
+            int64_t row = 0;
+            int64_t column = 0;
+            if (!geometry.sample(x, y, row, column)) {
+                continue;
+            }
+            int rowStart = 0;
+            int columnStart = 0;
+            if (!axis.resolve(row, geometry.rows, map->paddedRows, rowStart, e.rowWeights) ||
+                !axis.resolve(column, geometry.columns, map->paddedColumns, columnStart,
+                              e.columnWeights)) {
+                return nullptr;
+            }
+            e.offset = rowStart * map->paddedColumns + columnStart;
+        }
+    }
+    return map;
+}
+
+std::unique_ptr<Resampler> Resampler::create(const Field& field, std::string& error) {
+    const auto sideOk = [](int n) { return n > 0 && n <= kMaxSide; };
+    if (!sideOk(field.inputRows) || !sideOk(field.inputColumns) ||
+        static_cast<int64_t>(field.inputRows) * field.inputColumns > kMaxInputPixels) {
+        error = "input size " + std::to_string(field.inputRows) + " x " +
+                std::to_string(field.inputColumns) + " is out of range";
+        return nullptr;
+    }
+    if (!sideOk(field.outputRows) || !sideOk(field.outputColumns) ||
+        static_cast<int64_t>(field.outputRows) * field.outputColumns > kMaxOutputPixels) {
+        error = "output size " + std::to_string(field.outputRows) + " x " +
+                std::to_string(field.outputColumns) + " is out of range";
+        return nullptr;
+    }
+    for (float v : {field.centreX, field.centreY, field.sizeX, field.sizeY, field.angle}) {
+        if (!std::isfinite(v)) {
+            error = "the field's centre, size and angle must be finite numbers";
+            return nullptr;
+        }
+    }
+    if (!(field.sizeX > 0.0f) || !(field.sizeY > 0.0f)) {
+        error = "the field's size must be > 0";
+        return nullptr;
+    }
+    std::optional<calibration::Projection> projection;
+    if (!field.calibFile.empty()) {
+        calibration::Model model;
+        if (!calibration::readFile(field.calibFile, model, error)) {
+            return nullptr;
+        }
+        if (model.imageColumns != field.inputColumns || model.imageRows != field.inputRows) {
+            error = "'" + field.calibFile + "' was made for images of " +
+                    std::to_string(model.imageColumns) + " x " + std::to_string(model.imageRows) +
+                    " pixels (columns x rows), the camera's are " +
+                    std::to_string(field.inputColumns) + " x " + std::to_string(field.inputRows);
+            return nullptr;
+        }
+        projection.emplace(model);
+    }
+    try {
+        auto geometry = std::make_unique<Geometry>(field, std::move(projection));
+        auto map = buildMap(*geometry, kBilinear);
+        if (!map) {
+            error = "the field needs more interpolation weights than a map can hold";
+            return nullptr;
+        }
+        return std::unique_ptr<Resampler>(new Resampler(std::move(geometry), std::move(map)));
+    } catch (const std::bad_alloc&) {
+        error = "not enough memory for the map";
+        return nullptr;
+    }
+}
+
+Resampler::Resampler(std::unique_ptr<Geometry> geometry, std::unique_ptr<Map> map)
+    : geometry_(std::move(geometry)), map_(std::move(map)) {}
+
+Resampler::~Resampler() = default;
+
+bool Resampler::setMode(int mode) {
+    if (mode != kNearest && mode != kBilinear && mode != kBicubic) {
+        return false;
+    }
+    if (this->mode() == mode) {
+        return true;
+    }
+    std::unique_ptr<Map> map;
+    try {
+        map = buildMap(*geometry_, mode);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    if (!map) {
+        return false;
+    }
+    std::lock_guard guard(mutex_);
+    map_.swap(map);
+    padded_.clear();
+    return true;
+}
+
+int Resampler::mode() const {
+    std::lock_guard guard(mutex_);
+    return map_->mode;
+}
+
+bool Resampler::resample(const void* source, int rows, int columns, int bytesPerPixel,
+                         void* destination, uint32_t* size) {
+    if (size == nullptr) {
+        return false;
+    }
+    const std::size_t outputBytes = static_cast<std::size_t>(geometry_->outputRows) *
+                                    geometry_->outputColumns *
+                                    static_cast<std::size_t>(bytesPerPixel == 3 ? 3 : 1);
+    if (source == nullptr || destination == nullptr || rows != geometry_->rows ||
+        columns != geometry_->columns || (bytesPerPixel != 1 && bytesPerPixel != 3) ||
+        *size < outputBytes) {
+        *size = 0;
+        return false;
+    }
+    std::lock_guard guard(mutex_);
+    const Map& map = *map_;
+    const auto* in = static_cast<const uint8_t*>(source);
+    if (map.paddedRows != rows || map.paddedColumns != columns) {
+        // Too few rows or columns for the taps: repeat the last row and column.
+        const std::size_t bpp = static_cast<std::size_t>(bytesPerPixel);
+        padded_.resize(static_cast<std::size_t>(map.paddedRows) * map.paddedColumns * bpp);
+        for (int r = 0; r < map.paddedRows; ++r) {
+            const uint8_t* from =
+                in + static_cast<std::size_t>(std::min(r, rows - 1)) * columns * bpp;
+            uint8_t* to = padded_.data() + static_cast<std::size_t>(r) * map.paddedColumns * bpp;
+            std::memcpy(to, from, columns * bpp);
+            for (int c = columns; c < map.paddedColumns; ++c) {
+                std::memcpy(to + c * bpp, from + (columns - 1) * bpp, bpp);
+            }
+        }
+        in = padded_.data();
+    }
+    auto* out = static_cast<uint8_t*>(destination);
+    const Entry* entries = map.entries.data();
+    const std::size_t count = map.entries.size();
+    const std::size_t stride = static_cast<std::size_t>(map.paddedColumns) * bytesPerPixel;
+    const int16_t* weights = map.weights.data();
+    const bool grey = bytesPerPixel == 1;
+    switch (map.mode) {
+        case kNearest:
+            grey ? resampleNearest<1>(entries, count, in, out)
+                 : resampleNearest<3>(entries, count, in, out);
+            break;
+        case kBilinear:
+            grey ? resampleWeighted<2, 1>(entries, count, in, stride, weights, out)
+                 : resampleWeighted<2, 3>(entries, count, in, stride, weights, out);
+            break;
+        default:
+            grey ? resampleWeighted<4, 1>(entries, count, in, stride, weights, out)
+                 : resampleWeighted<4, 3>(entries, count, in, stride, weights, out);
+            break;
+    }
+    *size = static_cast<uint32_t>(outputBytes);
+    return true;
+}
+
+}  // namespace quiltra::resample
