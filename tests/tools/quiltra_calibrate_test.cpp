@@ -7,6 +7,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "calibration_file.h"
 #include "calibration_run.h"
 #include "camera_model.h"
 #include "platform/private_profile.h"
@@ -16,7 +17,6 @@ namespace quiltra::test {
 namespace {
 
 using calibrate::CalibrateOptions;
-using calibrate::CameraCalibration;
 
 // One simulated camera: its nominal view's y (x is 6 mm, 0.1 mm per pixel) and its errors.
 struct SimulatedCamera {
@@ -45,38 +45,6 @@ std::string simcamSettings(const std::vector<SimulatedCamera>& cameras) {
              << "\nK2=" << m.k2 << "\n";
     }
     return text.str();
-}
-
-// The calibration file's keys read back (a comment line and `key = numbers` lines).
-CameraCalibration readCalibration(const std::string& path) {
-    CameraCalibration c;
-    std::ifstream file(path);
-    std::string line;
-    while (std::getline(file, line)) {
-        const std::size_t equals = line.find('=');
-        if (line.empty() || line[0] == '#' || equals == std::string::npos) {
-            continue;
-        }
-        std::istringstream key(line.substr(0, equals));
-        std::istringstream values(line.substr(equals + 1));
-        std::string name;
-        key >> name;
-        if (name == "units") {
-            values >> c.units;
-        } else if (name == "image") {
-            values >> c.width >> c.height;
-        } else if (name == "homography") {
-            for (double& h : c.homography)
-                values >> h;
-        } else if (name == "lens") {
-            for (double& l : c.lens)
-                values >> l;
-        } else if (name == "distortion") {
-            for (double& d : c.distortion)
-                values >> d;
-        }
-    }
-    return c;
 }
 
 double iniNumber(const std::string& ini, const std::string& section, const char* key) {
@@ -147,25 +115,30 @@ TEST_P(CalibrationRoundTrip, FittedModelsReproduceTheTrueMappingAndTheFieldsTile
         char calibFile[256] = "";
         platform::getPrivateProfileString(section.c_str(), "CalibFile", "", calibFile,
                                           sizeof calibFile, ini().c_str());
-        const CameraCalibration fitted = readCalibration(dir_.file(calibFile));
-        EXPECT_EQ(fitted.width, kWidth);
-        EXPECT_EQ(fitted.height, kHeight);
+        calibration::Model fitted;
+        std::string error;
+        ASSERT_TRUE(calibration::readFile(dir_.file(calibFile), fitted, error)) << error;
+        EXPECT_EQ(fitted.imageColumns, kWidth);
+        EXPECT_EQ(fitted.imageRows, kHeight);
         EXPECT_EQ(fitted.units, "mm");
+        const calibration::Projection projection(fitted);
         const simcam::CameraModel truth(kWidth, kHeight, {6.0, cameras[i].worldY, kPitch},
                                         cameras[i].mounting);
         // The fitted mapping against the true one on a 21 x 21 grid over the whole field.
         double worst = 0.0;
         for (int a = 0; a <= 20; ++a) {
             for (int b = 0; b <= 20; ++b) {
-                const calibrate::WorldPoint p{top + height * a / 20.0, y + width * b / 20.0};
-                const auto expected = truth.worldToPixel({p.x, p.y});
-                const auto got = calibrate::worldToPixel(fitted, p);
-                ASSERT_TRUE(expected && got);
+                const double px = top + height * a / 20.0;
+                const double py = y + width * b / 20.0;
+                const auto expected = truth.worldToPixel({px, py});
+                double u = 0.0;
+                double v = 0.0;
+                ASSERT_TRUE(expected && projection.toPixel(px, py, u, v));
                 EXPECT_GE(expected->x, 0.0);
                 EXPECT_LE(expected->x, kWidth - 1.0);
                 EXPECT_GE(expected->y, 0.0);
                 EXPECT_LE(expected->y, kHeight - 1.0);
-                worst = std::max(worst, std::hypot(got->u - expected->x, got->v - expected->y));
+                worst = std::max(worst, std::hypot(u - expected->x, v - expected->y));
             }
         }
         EXPECT_LT(worst, 0.1) << section << " fitted model off by up to " << worst << " pixels";

@@ -248,7 +248,8 @@ int runCalibration(const CalibrateOptions& options, std::ostream& out, std::ostr
         const std::string comment = "camera " + std::to_string(i + 1) +
                                     ", fitted by quiltra-calibrate to " +
                                     std::to_string(cameras[i].fit.used) + " target corners";
-        if (!writeFile(path, formatCalibration(calibrations[i], comment))) {
+        if (!writeFile(path,
+                       "# " + comment + "\n" + calibration::format(toModel(calibrations[i])))) {
             err << "quiltra-calibrate: error: " << describe(static_cast<int>(i) + 1, cameras[i])
                 << ": cannot write " << path << "\n";
             return kExitWrite;

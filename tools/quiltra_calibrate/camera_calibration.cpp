@@ -1,29 +1,8 @@
 #include "camera_calibration.h"
 
-#include <charconv>
 #include <cmath>
 
 namespace quiltra::calibrate {
-
-namespace {
-
-// The shortest text that reads back as the same double, independent of the locale.
-std::string number(double value) {
-    char text[32];
-    const auto result = std::to_chars(text, text + sizeof text, value);
-    return std::string(text, result.ptr);
-}
-
-template <std::size_t N>
-std::string numbers(const std::array<double, N>& values) {
-    std::string text;
-    for (double value : values) {
-        text += (text.empty() ? "" : " ") + number(value);
-    }
-    return text;
-}
-
-}  // namespace
 
 std::optional<PixelPoint> worldToPixel(const CameraCalibration& c, WorldPoint p) {
     const auto& h = c.homography;
@@ -60,15 +39,21 @@ double worldPerPixel(const CameraCalibration& c, WorldPoint p) {
     return det != 0.0 ? 1.0 / std::sqrt(std::fabs(det)) : 0.0;
 }
 
-std::string formatCalibration(const CameraCalibration& c, const std::string& comment) {
-    std::string text = "# " + comment + "\n";
-    text += "format = quiltra-calibration 1\n";
-    text += "units = " + c.units + "\n";
-    text += "image = " + std::to_string(c.width) + " " + std::to_string(c.height) + "\n";
-    text += "homography = " + numbers(c.homography) + "\n";
-    text += "lens = " + numbers(c.lens) + "\n";
-    text += "distortion = " + numbers(c.distortion) + "\n";
-    return text;
+calibration::Model toModel(const CameraCalibration& c) {
+    calibration::Model model;
+    model.units = c.units;
+    model.imageColumns = c.width;
+    model.imageRows = c.height;
+    model.homography = c.homography;
+    model.hasLens = c.lens[0] > 0.0 && c.lens[1] > 0.0;
+    if (model.hasLens) {
+        model.fx = c.lens[0];
+        model.fy = c.lens[1];
+        model.cx = c.lens[2];
+        model.cy = c.lens[3];
+        model.distortion = c.distortion;
+    }
+    return model;
 }
 
 }  // namespace quiltra::calibrate

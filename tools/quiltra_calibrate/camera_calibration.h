@@ -7,6 +7,8 @@
 #include <optional>
 #include <string>
 
+#include "calibration_file.h"
+
 namespace quiltra::calibrate {
 
 struct WorldPoint {
@@ -35,7 +37,7 @@ std::optional<PixelPoint> worldToPixel(const CameraCalibration& calibration, Wor
 // covers there).
 double worldPerPixel(const CameraCalibration& calibration, WorldPoint p);
 
-// The calibration file's text (version 1), with a comment line naming what it was made from.
-std::string formatCalibration(const CameraCalibration& calibration, const std::string& comment);
+// The calibration file's model of this calibration, for its reader and writer.
+calibration::Model toModel(const CameraCalibration& calibration);
 
 }  // namespace quiltra::calibrate
