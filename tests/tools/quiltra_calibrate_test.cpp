@@ -3,6 +3,7 @@
 // fields tiling the covered width, and the refusal when a camera sees too little.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <fstream>
 #include <sstream>
@@ -10,7 +11,10 @@
 #include "calibration_file.h"
 #include "calibration_run.h"
 #include "camera_model.h"
+#include "grab_session.h"
 #include "platform/private_profile.h"
+#include "png_file.h"
+#include "scene_check.h"
 #include "test_support.h"
 
 namespace quiltra::test {
@@ -29,20 +33,21 @@ constexpr int kWidth = 640;
 constexpr int kHeight = 480;
 constexpr double kPitch = 0.1;
 
-std::string simcamSettings(const std::vector<SimulatedCamera>& cameras) {
+// `scene`: simcam's Scene key and the keys that go with it.
+std::string simcamSettings(const std::vector<SimulatedCamera>& cameras,
+                           const std::string& scene = "target") {
     std::ostringstream text;
     text << "[Simcam]\nCameras=" << cameras.size()
          << "\nTargetSquare=2\nTargetRows=30\nTargetColumns=100\n";
     for (std::size_t i = 0; i < cameras.size(); ++i) {
         const simcam::Mounting& m = cameras[i].mounting;
-        text << "[Camera" << i + 1 << "]\nName=Cam" << i + 1
-             << "\nScene=target\nStamp=" << cameras[i].stamp
-             << "\nExposureDelay=1\nWidth=" << kWidth << "\nHeight=" << kHeight
-             << "\nWorldX=6\nWorldY=" << cameras[i].worldY << "\nWorldPitch=" << kPitch
-             << "\nRotation=" << m.rotation << "\nShiftColumns=" << m.shiftColumns
-             << "\nShiftRows=" << m.shiftRows << "\nScale=" << m.scale
-             << "\nTiltColumns=" << m.tiltColumns << "\nTiltRows=" << m.tiltRows << "\nK1=" << m.k1
-             << "\nK2=" << m.k2 << "\n";
+        text << "[Camera" << i + 1 << "]\nName=Cam" << i + 1 << "\nScene=" << scene
+             << "\nStamp=" << cameras[i].stamp << "\nExposureDelay=1\nWidth=" << kWidth
+             << "\nHeight=" << kHeight << "\nWorldX=6\nWorldY=" << cameras[i].worldY
+             << "\nWorldPitch=" << kPitch << "\nRotation=" << m.rotation
+             << "\nShiftColumns=" << m.shiftColumns << "\nShiftRows=" << m.shiftRows
+             << "\nScale=" << m.scale << "\nTiltColumns=" << m.tiltColumns
+             << "\nTiltRows=" << m.tiltRows << "\nK1=" << m.k1 << "\nK2=" << m.k2 << "\n";
     }
     return text.str();
 }
@@ -161,6 +166,98 @@ const RoundTripCase kRoundTripCases[] = {
 
 INSTANTIATE_TEST_SUITE_P(SimulatedRigs, CalibrationRoundTrip, ::testing::ValuesIn(kRoundTripCases),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// The demo's rig calibrated, then looking at a flat scene through Quiltra's Scanner0001 and
+// the reference resampler plug-in (bilinear): the final image against the scene rendered at
+// the final pitch. Measured: mean 0.15, 99th percentile 3 grey levels; 0.53 within 3 pixels
+// of the seams against 0.15 elsewhere. Held to calibrate::StitchLimits: mean 2, 99th
+// percentile 8, seams at most 1.5 x elsewhere + 1 grey level.
+TEST_F(QuiltraCalibrate, CalibratedFinalImageShowsTheSceneWithoutVisibleSeams) {
+    const std::vector<SimulatedCamera>& rig = kRoundTripCases[0].cameras;
+    ASSERT_EQ(run(rig), calibrate::kExitOk) << output_;
+    const calibrate::GreyImage scene = calibrate::demoScene(2000, 600);
+    ASSERT_TRUE(
+        grab::writePngFile(dir_.file("scene.png"), scene.width, scene.height, 1, scene.pixels));
+    writeFile(dir_.file("simcam.ini"),
+              simcamSettings(rig, "scene.png\nScenePitch=0.1\nScrollRows=0"));
+    const std::string driver = libraryPath("simcam");
+    const std::pair<std::string, std::pair<const char*, const char*>> keys[] = {
+        {"Config", {"CameraDriver", driver.c_str()}},
+        {"Scanner0001", {"Scans", "1"}},
+        {"Scanner0001", {"MinScans", "0"}},
+        {"Scanner0001.Camera1", {"ResampleMode", "1"}},
+        {"Scanner0001.Camera2", {"ResampleMode", "1"}},
+        {"Scanner0001.Camera3", {"ResampleMode", "1"}}};
+    for (const auto& [section, key] : keys) {
+        ASSERT_TRUE(platform::writePrivateProfileString(section.c_str(), key.first, key.second,
+                                                        ini().c_str()));
+    }
+    grab::GrabOptions grabbing;
+    grabbing.library = libraryPath("quiltra");
+    grabbing.systemDir = dir_.str();
+    grabbing.outDir = dir_.file("final");
+    grabbing.cameras = {{"Cam1", 0}, {"Cam2", 1}, {"Cam3", 2}};
+    grabbing.scanners = {{"Scanner0001", 3}};
+    grabbing.quiet = true;
+    grab::Console console(false);
+    ASSERT_EQ(grab::GrabSession(grabbing, console).run(), grab::kExitOk);
+
+    calibrate::GreyImage final;
+    calibrate::FinalLayout layout;
+    std::string reason;
+    ASSERT_TRUE(
+        calibrate::loadGreyImage(dir_.file("final/Scanner0001_port3_0000.png"), final, reason))
+        << reason;
+    ASSERT_TRUE(calibrate::readFinalLayout(ini(), "Scanner0001", layout, reason)) << reason;
+    ASSERT_EQ(layout.seams.size(), 2u);
+    const calibrate::GreyImage reference = calibrate::sceneAtPitch(
+        scene, 0.1, layout.topLeftX, layout.topLeftY, layout.pitch, final.height, final.width);
+    const calibrate::StitchError error =
+        calibrate::compareWithScene(final, reference, layout.seams, 3);
+    EXPECT_EQ(error.pixels, final.pixels.size());
+    EXPECT_EQ(error.failures(calibrate::StitchLimits{}), "")
+        << "mean " << error.mean << ", 99th percentile " << error.percentile99 << ", seams "
+        << error.seamMean << ", elsewhere " << error.elsewhereMean;
+}
+
+// The comparison itself: an image that is off only along a seam, or off by a shift, fails.
+TEST(StitchCheck, JudgesTheMeanThePercentileAndTheSeams) {
+    const calibrate::GreyImage reference = calibrate::demoScene(120, 40);
+    struct Case {
+        const char* name;
+        int shift;       // columns from 60 on taken this many columns further on
+        int seamOffset;  // grey levels added within 3 columns of column 60
+        int everywhere;  // grey levels added to every other column
+        const char* fails;
+    };
+    const Case cases[] = {
+        {"identical", 0, 0, 0, ""},
+        {"one grey level everywhere", 0, 0, 1, ""},
+        {"bright along the seam", 0, 6, 0, "along the seams"},
+        {"right half shifted by 4 columns", 4, 0, 0, "99th percentile"},
+        {"ten grey levels everywhere", 0, 0, 10, "mean difference"},
+    };
+    for (const Case& c : cases) {
+        calibrate::GreyImage image = reference;
+        for (int r = 0; r < image.height; ++r) {
+            for (int col = 0; col < image.width; ++col) {
+                const bool seam = col >= 57 && col < 63;
+                const int source = col >= 60 ? std::min(col + c.shift, image.width - 1) : col;
+                const int grey = reference.pixels[std::size_t(r) * image.width + source] +
+                                 (seam ? c.seamOffset : c.everywhere);
+                image.pixels[std::size_t(r) * image.width + col] =
+                    static_cast<unsigned char>(std::clamp(grey, 0, 255));
+            }
+        }
+        const std::string failures =
+            calibrate::compareWithScene(image, reference, {60}, 3).failures({});
+        if (*c.fails == '\0') {
+            EXPECT_EQ(failures, "") << c.name;
+        } else {
+            EXPECT_NE(failures.find(c.fails), std::string::npos) << c.name << ": " << failures;
+        }
+    }
+}
 
 struct RefusalCase {
     const char* name;

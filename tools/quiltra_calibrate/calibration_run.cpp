@@ -1,7 +1,5 @@
 #include "calibration_run.h"
 
-#include <stb_image.h>
-
 #include <charconv>
 #include <cmath>
 #include <filesystem>
@@ -12,16 +10,11 @@
 #include "field_tiling.h"
 #include "grab_session.h"
 #include "platform/private_profile.h"
+#include "scene_check.h"
 
 namespace quiltra::calibrate {
 
 namespace {
-
-// stbi_load's pixels, freed with stbi_image_free.
-struct StbPixels {
-    unsigned char* data = nullptr;
-    ~StbPixels() { stbi_image_free(data); }
-};
 
 struct Camera {
     std::string source;  // the image file
@@ -75,20 +68,6 @@ bool imageFiles(const CalibrateOptions& options, std::vector<std::string>& files
                          grab::GrabSession::imageFileName(camera.name, camera.port, 0))
                             .string());
     }
-    return true;
-}
-
-bool loadImage(const std::string& file, GreyImage& image, std::string& reason) {
-    int channels = 0;
-    StbPixels pixels;
-    pixels.data = stbi_load(file.c_str(), &image.width, &image.height, &channels, 1);
-    if (pixels.data == nullptr) {
-        const char* why = stbi_failure_reason();
-        reason = why != nullptr ? why : "unreadable";
-        return false;
-    }
-    image.pixels.assign(pixels.data,
-                        pixels.data + static_cast<std::size_t>(image.width) * image.height);
     return true;
 }
 
@@ -174,7 +153,7 @@ int runCalibration(const CalibrateOptions& options, std::ostream& out, std::ostr
         Camera& camera = cameras[i];
         camera.source = files[i];
         std::string reason;
-        if (!loadImage(files[i], camera.image, reason)) {
+        if (!loadGreyImage(files[i], camera.image, reason)) {
             err << "quiltra-calibrate: error: " << describe(static_cast<int>(i) + 1, camera)
                 << ": cannot read the image (" << reason << ")\n";
             return kExitGrab;
