@@ -169,9 +169,10 @@ INSTANTIATE_TEST_SUITE_P(SimulatedRigs, CalibrationRoundTrip, ::testing::ValuesI
 
 // The demo's rig calibrated, then looking at a flat scene through Quiltra's Scanner0001 and
 // the reference resampler plug-in (bilinear): the final image against the scene rendered at
-// the final pitch. Measured: mean 0.15, 99th percentile 3 grey levels; 0.53 within 3 pixels
-// of the seams against 0.15 elsewhere. Held to calibrate::StitchLimits: mean 2, 99th
-// percentile 8, seams at most 1.5 x elsewhere + 1 grey level.
+// the final pitch. Measured: mean 0.15, 99th percentile 3 grey levels; 0.87 within 3 pixels
+// of the worse seam (near both images' borders, where the fitted lens is least exact)
+// against 0.15 elsewhere. Held to calibrate::StitchLimits: mean 2, 99th
+// percentile 8, each seam at most 1.5 x elsewhere + 1 grey level.
 TEST_F(QuiltraCalibrate, CalibratedFinalImageShowsTheSceneWithoutVisibleSeams) {
     const std::vector<SimulatedCamera>& rig = kRoundTripCases[0].cameras;
     ASSERT_EQ(run(rig), calibrate::kExitOk) << output_;
@@ -226,14 +227,14 @@ TEST(StitchCheck, JudgesTheMeanThePercentileAndTheSeams) {
     struct Case {
         const char* name;
         int shift;       // columns from 60 on taken this many columns further on
-        int seamOffset;  // grey levels added within 3 columns of column 60
+        int seamOffset;  // grey levels added within 3 columns of column 60 (the second seam)
         int everywhere;  // grey levels added to every other column
         const char* fails;
     };
     const Case cases[] = {
         {"identical", 0, 0, 0, ""},
         {"one grey level everywhere", 0, 0, 1, ""},
-        {"bright along the seam", 0, 6, 0, "along the seams"},
+        {"two grey levels along one of two seams", 0, 2, 0, "along the worst seam"},
         {"right half shifted by 4 columns", 4, 0, 0, "99th percentile"},
         {"ten grey levels everywhere", 0, 0, 10, "mean difference"},
     };
@@ -250,7 +251,7 @@ TEST(StitchCheck, JudgesTheMeanThePercentileAndTheSeams) {
             }
         }
         const std::string failures =
-            calibrate::compareWithScene(image, reference, {60}, 3).failures({});
+            calibrate::compareWithScene(image, reference, {20, 60}, 3).failures({});
         if (*c.fails == '\0') {
             EXPECT_EQ(failures, "") << c.name;
         } else {

@@ -95,7 +95,7 @@ std::string StitchError::failures(const StitchLimits& limits) const {
             << " grey levels; ";
     }
     if (!(seamMean <= limits.seamFactor * elsewhereMean + 1.0)) {
-        out << "mean along the seams " << seamMean << " > " << limits.seamFactor
+        out << "mean along the worst seam " << seamMean << " > " << limits.seamFactor
             << " x the mean elsewhere (" << elsewhereMean << ") + 1 grey level; ";
     }
     std::string text = out.str();
@@ -185,34 +185,47 @@ StitchError compareWithScene(const GreyImage& image, const GreyImage& reference,
     if (image.width != reference.width || image.height != reference.height) {
         return error;
     }
-    std::vector<bool> nearSeam(static_cast<std::size_t>(image.width), false);
-    for (int seam : seams) {
-        for (int c = std::max(0, seam - band); c < std::min(image.width, seam + band); ++c) {
-            nearSeam[static_cast<std::size_t>(c)] = true;
-        }
-    }
+    // Per column the sum of the absolute differences, for the bands along the seams.
+    std::vector<double> columnSum(static_cast<std::size_t>(image.width), 0.0);
     std::vector<int> histogram(256, 0);
-    double seamSum = 0.0;
-    double elsewhereSum = 0.0;
-    std::size_t seamCount = 0;
     for (int r = 0; r < image.height; ++r) {
         for (int c = 0; c < image.width; ++c) {
             const std::size_t i = std::size_t(r) * image.width + c;
             const int d = std::abs(image.pixels[i] - reference.pixels[i]);
             ++histogram[static_cast<std::size_t>(d)];
-            (nearSeam[static_cast<std::size_t>(c)] ? seamSum : elsewhereSum) += d;
-            seamCount += nearSeam[static_cast<std::size_t>(c)] ? 1 : 0;
+            columnSum[static_cast<std::size_t>(c)] += d;
         }
     }
     error.pixels = image.pixels.size();
     if (error.pixels == 0) {
         return error;
     }
-    error.mean = (seamSum + elsewhereSum) / static_cast<double>(error.pixels);
-    error.seamMean = seamCount > 0 ? seamSum / static_cast<double>(seamCount) : 0.0;
-    error.elsewhereMean = seamCount < error.pixels
-                              ? elsewhereSum / static_cast<double>(error.pixels - seamCount)
-                              : 0.0;
+    std::vector<bool> nearSeam(static_cast<std::size_t>(image.width), false);
+    for (int seam : seams) {
+        double sum = 0.0;
+        int columns = 0;
+        for (int c = std::max(0, seam - band); c < std::min(image.width, seam + band); ++c) {
+            nearSeam[static_cast<std::size_t>(c)] = true;
+            sum += columnSum[static_cast<std::size_t>(c)];
+            ++columns;
+        }
+        if (columns > 0) {
+            error.seamMean = std::max(error.seamMean, sum / (double(columns) * image.height));
+        }
+    }
+    double total = 0.0;
+    double elsewhere = 0.0;
+    int elsewhereColumns = 0;
+    for (int c = 0; c < image.width; ++c) {
+        total += columnSum[static_cast<std::size_t>(c)];
+        if (!nearSeam[static_cast<std::size_t>(c)]) {
+            elsewhere += columnSum[static_cast<std::size_t>(c)];
+            ++elsewhereColumns;
+        }
+    }
+    error.mean = total / static_cast<double>(error.pixels);
+    error.elsewhereMean =
+        elsewhereColumns > 0 ? elsewhere / (double(elsewhereColumns) * image.height) : 0.0;
     std::size_t below = 0;
     for (int d = 0; d < 256; ++d) {
         below += static_cast<std::size_t>(histogram[static_cast<std::size_t>(d)]);

@@ -24,7 +24,7 @@ struct StitchLimits {
 struct StitchError {
     double mean = 0.0;
     double percentile99 = 0.0;
-    double seamMean = 0.0;       // in the band of `band` pixels each side of every seam
+    double seamMean = 0.0;       // in the band of `band` pixels each side of the worst seam
     double elsewhereMean = 0.0;  // everywhere else
     std::size_t pixels = 0;
 

@@ -108,8 +108,8 @@ int main(int argc, char** argv) {
     std::cout << final << " against the scene at pitch " << layout.pitch << ": " << image.width
               << " x " << image.height << " pixels, absolute difference mean " << error.mean
               << ", 99th percentile " << error.percentile99 << " grey levels; within " << band
-              << " pixels of the " << layout.seams.size() << " seams mean " << error.seamMean
-              << ", elsewhere " << error.elsewhereMean << "\n";
+              << " pixels of the worst of the " << layout.seams.size() << " seams mean "
+              << error.seamMean << ", elsewhere " << error.elsewhereMean << "\n";
     const std::string failures = error.failures(limits);
     if (!failures.empty()) {
         std::cerr << "quiltra-stitch-check: error: " << final
