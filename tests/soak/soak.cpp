@@ -92,8 +92,8 @@ const std::array<Fault, 7> kFaults = {{
     {"dropped image", FaultKind::drop, 3, 131, 70, 0},
     {"failed row read", FaultKind::failedRowRead, 0, 89, 40, 0},
     {"failed row read", FaultKind::failedRowRead, 4, 113, 5, 0},
-    {"stall", FaultKind::stall, 2, 1999, 600, 60},
-    {"stall", FaultKind::stall, 1, 2503, 1900, 60},
+    {"stall", FaultKind::stall, 2, 1999, 150, 60},
+    {"stall", FaultKind::stall, 1, 2503, 400, 60},
     {"slow resampler", FaultKind::slowResampler, 0, 1009, 300, 3},
 }};
 

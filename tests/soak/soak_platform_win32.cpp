@@ -3,13 +3,18 @@
 #include <psapi.h>
 
 #include <cstdlib>
+#include <string>
 
 #include "soak_platform.h"
 
 namespace quiltra::soak {
 
 void setEnvironment(const char* name, const char* value) {
-    _putenv_s(name, value);
+    // The C runtime's environment, which the library's getenv reads; the text is kept, as
+    // an older runtime may keep a pointer to it.
+    static std::string assignment;
+    assignment = std::string(name) + "=" + value;
+    _putenv(assignment.c_str());
 }
 
 std::optional<long long> residentBytes() {
