@@ -8,7 +8,6 @@
 
 #include <array>
 #include <atomic>
-#include <barrier>
 #include <chrono>
 #include <condition_variable>
 #include <cstdarg>
@@ -434,6 +433,44 @@ void QUILTRA_CALL onScannerImage(int /*grabber*/, int port) {
 
 // --- the driver's side -------------------------------------------------------------------
 
+// The driver threads' tick: each waits until all have arrived, then all go on. (A mutex and
+// a condition variable: std::barrier of the MinGW runtime lost wake-ups under Wine.)
+class Tick {
+public:
+    explicit Tick(int threads) : threads_(threads) {}
+
+    void arriveAndWait() {
+        std::unique_lock lock(mutex_);
+        const long long generation = generation_;
+        if (++arrived_ == threads_) {
+            next();
+            return;
+        }
+        changed_.wait(lock, [&] { return generation_ != generation; });
+    }
+    // A thread that has finished: the others no longer wait for it.
+    void leave() {
+        std::lock_guard lock(mutex_);
+        --threads_;
+        if (threads_ > 0 && arrived_ == threads_) {
+            next();
+        }
+    }
+
+private:
+    void next() {
+        arrived_ = 0;
+        ++generation_;
+        changed_.notify_all();
+    }
+
+    std::mutex mutex_;  // guards the three counts
+    std::condition_variable changed_;
+    int threads_;
+    int arrived_ = 0;
+    long long generation_ = 0;
+};
+
 class Soak {
 public:
     Soak(const Options& options, fake::FakeDriverControl& driver, test::FakePlugin& resampler)
@@ -441,11 +478,11 @@ public:
           driver_(driver),
           resampler_(resampler),
           ticks_((options.images + kCameraPorts - 1) / kCameraPorts),
-          barrier_(kDriverThreads) {}
+          tick_(kDriverThreads) {}
 
     void driverThread(int index) {
         for (long long tick = 0; tick < ticks_ && !abandoned_.load(); ++tick) {
-            barrier_.arrive_and_wait();
+            tick_.arriveAndWait();
             for (int port : kThreadPorts[index]) {
                 announce(tick, port);
             }
@@ -453,7 +490,7 @@ public:
                 ++counters.ticks;
             }
         }
-        barrier_.arrive_and_drop();
+        tick_.leave();
     }
 
     // Closes and reopens the scanner ports in turn, every reopenEvery images.
@@ -620,7 +657,7 @@ private:
     fake::FakeDriverControl& driver_;
     test::FakePlugin& resampler_;
     const long long ticks_;
-    std::barrier<> barrier_;
+    Tick tick_;
     std::atomic<bool> stopping_{false};
     std::atomic<bool> abandoned_{false};
 };
@@ -664,10 +701,11 @@ long long sum(Counter PortCounters::*member) {
     return total;
 }
 
-// Progress as one number: it moves while images flow or the host works.
+// Progress as one number: it moves while images flow (host commands do not count: they go
+// on while images may not).
 long long progress() {
     return sum(&PortCounters::delivered) + sum(&PortCounters::dropped) +
-           sum(&PortCounters::passedOn) + counters.bandsChecked.load() + counters.commands.load();
+           sum(&PortCounters::placed) + sum(&PortCounters::passedOn) + counters.bandsChecked.load();
 }
 
 // Waits until `done` is true, failing the run when progress() stands still for the
@@ -860,6 +898,8 @@ int run(const Options& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Unbuffered, so that a run killed from outside still shows how far it came.
+    std::setvbuf(stdout, nullptr, _IONBF, 0);
     Options options;
     if (!parseOptions(argc, argv, options)) {
         std::fprintf(stderr,
