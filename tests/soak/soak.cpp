@@ -131,6 +131,10 @@ struct ScannerCounters {
     Counter callbacks{0};
     Counter lastTimeouts{0};
     Counter lastGeometryDone{0};
+    // Final images of the open instance completed before the host set its callback (opening
+    // the port and setting the callback are two calls), as its first callback finds them.
+    Counter uncalled{0};
+    Counter uncalledTotal{0};  // the same over every instance
 };
 
 struct Counters {
@@ -164,9 +168,11 @@ void printCounters(std::FILE* out) {
         const ScannerCounters& c = counters.scanners[s];
         std::fprintf(out,
                      "%s: final images %lld complete, %lld by the grab timeout, %lld unread "
-                     "(port closing), %lld reopens, %lld geometry changes\n",
+                     "(port closing), %lld before the callback was set; %lld reopens, %lld "
+                     "geometry changes\n",
                      kScanners[s].name, c.fullImages.load(), c.timeoutImages.load(),
-                     c.unread.load(), c.reopens.load(), c.geometryDone.load());
+                     c.unread.load(), c.uncalledTotal.load(), c.reopens.load(),
+                     c.geometryDone.load());
     }
     std::fprintf(out,
                  "ticks %lld, stalls %lld, slow resampler spans %lld, bands checked %lld, "
@@ -408,11 +414,15 @@ void QUILTRA_CALL onScannerImage(int /*grabber*/, int port) {
         ++c.unread;  // the port is being closed: its slot no longer answers
         return;
     }
-    if (images + timeouts != callbacks) {
+    if (callbacks == 1) {
+        c.uncalled = images + timeouts - 1;
+        c.uncalledTotal += c.uncalled.load();
+    }
+    if (images + timeouts != c.uncalled.load() + callbacks) {
         mismatch(
-            "%s: completion callback %lld, but the scanner counts %lld images and %lld "
-            "grab timeouts",
-            kScanners[s].name, callbacks, images, timeouts);
+            "%s: completion callback %lld (after %lld final images completed before the "
+            "callback was set), but the scanner counts %lld images and %lld grab timeouts",
+            kScanners[s].name, callbacks, c.uncalled.load(), images, timeouts);
     }
     const bool byTimeout = timeouts != c.lastTimeouts.exchange(timeouts);
     ++(byTimeout ? c.timeoutImages : c.fullImages);
@@ -508,6 +518,7 @@ public:
             closeCVLPort(0, setup.port);
             // No callback of the closed scanner runs any more: the next instance counts anew.
             c.callbacks = 0;
+            c.uncalled = 0;
             c.lastTimeouts = 0;
             c.lastGeometryDone = c.geometryDone.load();
             openScanner(setup);
