@@ -556,7 +556,9 @@ void DriverHost::processCollected(const std::shared_ptr<Scanner>& scanner, ScanC
         camera.binding->systemMessage("Waited %d ms for camera processing port %u\n", wait.waitedMs,
                                       static_cast<unsigned>(camera.port));
     }
-    camera.worker.handOver(&DriverHost::processOnWorker);
+    if (!camera.worker.handOver(&DriverHost::processOnWorker)) {
+        platform::outputDebugString(kImageDroppedNoWorkerText);
+    }
 }
 
 void DriverHost::processOnWorker(ScanCamera& camera) {
@@ -572,8 +574,15 @@ void DriverHost::processOnWorker(ScanCamera& camera) {
 }
 
 void DriverHost::placeOrPassOn(Scanner& scanner, ScanCamera& camera) {
-    if (scanner.placeImage(camera) == Placement::refused) {
-        ports_.callHost(camera.grabber, camera.port);
+    switch (scanner.placeImage(camera)) {
+        case Placement::placed:
+            break;
+        case Placement::refused:
+            ports_.callHost(camera.grabber, camera.port);
+            break;
+        case Placement::closed:
+            platform::outputDebugString(kImageDroppedClosingText);
+            break;
     }
 }
 

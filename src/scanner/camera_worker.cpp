@@ -4,6 +4,7 @@
 #include <system_error>
 
 #include "platform/clock.h"
+#include "platform/debug_output.h"
 #include "platform/thread_name.h"
 
 namespace quiltra {
@@ -57,11 +58,16 @@ void CameraWorker::processingDone() {
 }
 
 void CameraWorker::stop() {
+    uint32_t dropped = 0;
     {
         std::lock_guard lock(state_->mutex);
         state_->stopping = true;
+        dropped = state_->pending;
         state_->pending = 0;
         state_->changed.notify_all();
+    }
+    for (uint32_t i = 0; i < dropped; ++i) {
+        platform::outputDebugString(kImageDroppedClosingText);
     }
     if (!thread_.joinable()) {
         return;

@@ -16,6 +16,14 @@ namespace quiltra {
 
 class ScanCamera;
 
+// System debugger texts, one per image that is dropped on its way to placement: its scanner
+// is closing (the image was waiting for the worker, or placement found the scanner closing),
+// or the worker took no more images (stopped, or its thread could not be started).
+inline constexpr const char* kImageDroppedClosingText =
+    "BUSY:camera image dropped, scanner closing\n";
+inline constexpr const char* kImageDroppedNoWorkerText =
+    "BUSY:camera image dropped, worker stopped or not started\n";
+
 class CameraWorker {
 public:
     // What the thread does with one collected image of `camera`.
@@ -46,9 +54,10 @@ public:
     // image and call the host.
     void processingDone();
     // Ends the thread for good: the image in progress is finished, those still waiting are
-    // dropped, and later hand-overs are refused. Waits for the thread, except when called
-    // on the worker's own thread (a close completed at the end of one of its steps): then
-    // the thread ends by itself right after that step, touching nothing but its own state.
+    // dropped (each with kImageDroppedClosingText), and later hand-overs are refused. Waits for the
+    // thread, except when called on the worker's own thread (a close completed at the end of one of
+    // its steps): then the thread ends by itself right after that step, touching nothing but its
+    // own state.
     void stop();
 
 private:

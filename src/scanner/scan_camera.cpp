@@ -110,7 +110,8 @@ uint32_t ScanCamera::collectImage() {
     const GetCVLGrabRowFn getRow = binding != nullptr ? binding->entries().getCVLGrabRow : nullptr;
     std::vector<uint8_t>& buffer = ring[writeIndex];
     const std::size_t rowBytes = static_cast<std::size_t>(width) * bytesPerPixel;
-    if (getRow == nullptr || buffer.size() < rowBytes * static_cast<std::size_t>(height)) {
+    if (getRow == nullptr || buffer.size() < rowBytes * static_cast<std::size_t>(height) ||
+        unprocessed >= ringSize) {
         return 0;
     }
     uint8_t* destination = buffer.data();
@@ -121,6 +122,7 @@ uint32_t ScanCamera::collectImage() {
     }
     collectTime = static_cast<uint32_t>(platform::elapsedSince(platform::kMicroseconds, start));
     writeIndex = (writeIndex + 1) % ringSize;
+    ++unprocessed;
     return static_cast<uint32_t>(buffer.size());
 }
 
@@ -171,6 +173,9 @@ uint32_t ScanCamera::processImage() {
     }
     resampleTime = static_cast<uint32_t>(platform::elapsedSince(platform::kMicroseconds, start));
     readIndex = (readIndex + 1) % ringSize;
+    if (unprocessed > 0) {
+        --unprocessed;
+    }
     return result;
 }
 

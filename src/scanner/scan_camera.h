@@ -61,8 +61,10 @@ public:
 
     // Copies the driver's last image of this camera's port row by row into ring buffer
     // writeIndex and advances it. Returns the bytes collected; 0, with the ring unchanged,
-    // when a row read fails, the driver has no getCVLGrabRow or the camera's port was
-    // reopened with another pixel size. Runs on the driver's thread under the DriverLock.
+    // when a row read fails, the driver has no getCVLGrabRow, the camera's port was
+    // reopened with another pixel size, or the ring is full (a busy worker is a whole ring
+    // behind: the next buffer still holds an image it has not processed). Runs on the
+    // driver's thread under the DriverLock.
     uint32_t collectImage();
     // Runs ring buffer readIndex through the active prefilter and resampler into
     // `processed` (a plain copy when a resampler is active but there is nothing to do) and
@@ -120,6 +122,9 @@ public:
     const uint32_t ringSize = kRingSize;
     uint32_t writeIndex QUILTRA_GUARDED_BY(lock) = 0;  // next buffer to collect into
     uint32_t readIndex QUILTRA_GUARDED_BY(lock) = 0;   // next buffer to process
+    // Images collected and not yet processed, at most ringSize: no collection overwrites a
+    // buffer before it is processed.
+    uint32_t unprocessed QUILTRA_GUARDED_BY(lock) = 0;
     std::array<std::vector<uint8_t>, kRingSize> ring QUILTRA_GUARDED_BY(lock);
     // Output of the processing chain, sized for the output size; allocated on first use.
     std::vector<uint8_t> processed QUILTRA_GUARDED_BY(lock);

@@ -4,7 +4,8 @@
 
 add_library(quiltra_fake_driver_control INTERFACE)
 target_include_directories(quiltra_fake_driver_control INTERFACE ${CMAKE_CURRENT_SOURCE_DIR}
-                                                                  ${PROJECT_SOURCE_DIR}/include)
+                                                                  ${PROJECT_SOURCE_DIR}/include
+                                                                  ${PROJECT_SOURCE_DIR}/tools/simcam)
 
 # quiltra_fake_driver(name [definitions...]): one variant of the fake.
 function(quiltra_fake_driver name)

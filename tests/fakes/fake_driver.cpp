@@ -59,6 +59,8 @@ public:
         release(queue_);
         release(frames_);
         release(announced_);
+        release(stamps_);
+        callLog_ = true;
         enqueued_ = 0;
         finished_ = 0;
     }
@@ -140,6 +142,38 @@ public:
         return delivered_;
     }
 
+    bool deliverHere(int grabber, int port) override {
+        CompleteCallback callback = nullptr;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            auto found = callbacks_.find(port);
+            callback = found != callbacks_.end() ? found->second : nullptr;
+            frames_[port] = announced_[port]++;
+        }
+        if (callback == nullptr) {
+            return false;
+        }
+        callback(grabber, port);
+        std::lock_guard<std::mutex> lock(mutex_);
+        ++delivered_;
+        return true;
+    }
+
+    void dropImage(int port) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        ++announced_[port];
+    }
+
+    void setFrameStamp(int port, int camera) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stamps_[port] = camera;
+    }
+
+    void setCallLog(bool on) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        callLog_ = on;
+    }
+
     // --- what the fake was given --------------------------------------------------------
 
     CompleteCallback completeCallback(int port) override {
@@ -191,6 +225,12 @@ public:
     // Records one call: name(arguments...).
     template <typename... Args>
     void record(const char* name, const Args&... args) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (!callLog_) {
+                return;
+            }
+        }
         std::string call = std::string(name) + "(";
         [[maybe_unused]] bool first = true;
         ((call += (first ? "" : ","), call += argument(args), first = false), ...);
@@ -288,6 +328,13 @@ public:
             calls_.push_back("deliveryTimedOut");
             deliveryStuck_ = true;
         }
+    }
+
+    // The camera number of the port's frame stamps; 0: none.
+    int stamp(int port) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        auto found = stamps_.find(port);
+        return found != stamps_.end() ? found->second : 0;
     }
 
     bool deliverOnGrab() {
@@ -466,6 +513,8 @@ private:
     std::vector<std::pair<int, int>> queue_;
     std::map<int, int> frames_;     // per port: the frame its rows show
     std::map<int, int> announced_;  // per port: images announced so far
+    std::map<int, int> stamps_;     // per port: the camera number of its frame stamps
+    bool callLog_ = true;
     bool stopping_ = false;
     bool delivering_ = false;
     bool deliveryStuck_ = false;
@@ -596,11 +645,13 @@ int QUILTRA_CALL getCVLGrabRow(int grabber, int port, void* buffer, int row, int
         lastColumn >= size.width || firstColumn > lastColumn) {
         return answer == 1 ? 0 : answer;
     }
-    int bytes = fake().bytesPerPixel(port);
+    const int bytes = fake().bytesPerPixel(port);
+    const int stamp = fake().stamp(port);
     auto* out = static_cast<std::uint8_t*>(buffer);
     for (int column = firstColumn; column <= lastColumn; ++column) {
         for (int plane = 0; plane < bytes; ++plane) {
-            *out++ = quiltra::fake::pixel(port, row, column, plane, frame);
+            *out++ = quiltra::fake::servedByte(port, row, column, plane, frame, stamp, size.width,
+                                               size.height);
         }
     }
     return 1;

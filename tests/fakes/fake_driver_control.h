@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "frame_stamp.h"
+
 namespace quiltra::fake {
 
 // The byte the fake serves at (port, row, column) of an image, for each byte of a pixel
@@ -17,6 +19,21 @@ namespace quiltra::fake {
 // images the delivery thread announced on the port, from 0.
 inline std::uint8_t pixel(int port, int row, int column, int plane = 0, int frame = 0) {
     return static_cast<std::uint8_t>(port * 31 + row * 7 + column + plane * 101 + frame * 53);
+}
+
+// The byte the fake serves: pixel(), with the frame stamp of camera number `stampCamera`
+// (0: none) over the top-left corner of an image of width x height pixels that is large
+// enough for one.
+inline std::uint8_t servedByte(int port, int row, int column, int plane, int frame, int stampCamera,
+                               int width, int height) {
+    if (stampCamera != 0 && width >= simcam::kStampWidth && height >= simcam::kStampHeight &&
+        row < simcam::kStampHeight && column < simcam::kStampWidth) {
+        const std::uint64_t word =
+            simcam::frameStampWord({stampCamera, static_cast<std::uint32_t>(frame)});
+        const int bit = (row / simcam::kStampCell) * 16 + column / simcam::kStampCell;
+        return ((word >> bit) & 1u) != 0 ? 255 : 0;
+    }
+    return pixel(port, row, column, plane, frame);
 }
 
 // How the call log writes a text argument: in double quotes, or null.
@@ -85,6 +102,16 @@ public:
     virtual void waitForDeliveries() = 0;
     // Number of images the delivery thread has handed to a callback.
     virtual int delivered() = 0;
+    // Announces the port's next image on the calling thread, as a driver with a thread of
+    // its own per grabber or port does; true when a callback took it. Images of one port
+    // must come from one thread at a time (its rows show the frame being announced).
+    virtual bool deliverHere(int grabber, int port) = 0;
+    // A dropped image: the port's frame number moves on with no announcement.
+    virtual void dropImage(int port) = 0;
+    // Images of `port` carry the frame stamp of camera number `camera` (0: none).
+    virtual void setFrameStamp(int port, int camera) = 0;
+    // Whether entry calls are logged (on after reset); a long run turns it off.
+    virtual void setCallLog(bool on) = 0;
 
     // What the fake was given.
     virtual CompleteCallback completeCallback(int port) = 0;

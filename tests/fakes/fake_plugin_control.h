@@ -14,7 +14,8 @@ typedef void(QUILTRA_CALL* FakePluginResetFn)(void);
 // "FakePluginSet": scripts a behaviour. Keys:
 //   "handleBase"  the next instance handle (0: Create returns 0); default 1, then counting up;
 //   "resultSize"  the size ResampleBuffer leaves in *size (-1: unchanged, the default);
-//   "delayMs"     how long ResampleBuffer takes (default 0).
+//   "delayMs"     how long ResampleBuffer takes (default 0);
+//   "log"         0: calls are not logged (a long run); default 1.
 typedef void(QUILTRA_CALL* FakePluginSetFn)(const char* key, int value);
 // "FakePluginLiveInstances": instances created and not yet released.
 typedef int(QUILTRA_CALL* FakePluginLiveInstancesFn)(void);

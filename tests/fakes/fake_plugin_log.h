@@ -19,6 +19,7 @@ struct State {
     int resultSize = -1;
     int delayMs = 0;
     int live = 0;
+    bool logging = true;  // false: calls are not logged (a long run)
 };
 
 inline State& state() {
@@ -37,6 +38,9 @@ record(const char* format, ...) {
     std::vsnprintf(line, sizeof line, format, args);
     va_end(args);
     std::lock_guard guard(state().mutex);
+    if (!state().logging) {
+        return;
+    }
     state().log += line;
     state().log += '\n';
 }
@@ -74,6 +78,7 @@ inline void releaseInstance(uintptr_t handle) {
         fake_plugin::state().resultSize = -1;                                                   \
         fake_plugin::state().delayMs = 0;                                                       \
         fake_plugin::state().live = 0;                                                          \
+        fake_plugin::state().logging = true;                                                    \
     }                                                                                           \
     extern "C" QUILTRA_PLUGIN_API void QUILTRA_CALL FakePluginSet(const char* key, int value) { \
         std::lock_guard guard(fake_plugin::state().mutex);                                      \
@@ -83,6 +88,8 @@ inline void releaseInstance(uintptr_t handle) {
             fake_plugin::state().resultSize = value;                                            \
         } else if (std::strcmp(key, "delayMs") == 0) {                                          \
             fake_plugin::state().delayMs = value;                                               \
+        } else if (std::strcmp(key, "log") == 0) {                                              \
+            fake_plugin::state().logging = value != 0;                                          \
         }                                                                                       \
     }                                                                                           \
     extern "C" QUILTRA_PLUGIN_API int QUILTRA_CALL FakePluginLiveInstances(void) {              \

@@ -4,13 +4,17 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "grab_cycle_fixture.h"
 #include "platform/one_shot_timer.h"
+#include "scanner/scan_camera.h"
 
 namespace quiltra::test {
 namespace {
@@ -171,6 +175,59 @@ TEST_F(GrabCycle, ImagesArrivingFasterThanTheWorkerResamplesArePlacedInOrder) {
             EXPECT_THAT(message, testing::EndsWith(" ms for camera processing port 1\n"));
         }
     }
+}
+
+// A host callback that holds the first final image until the test lets it go.
+struct HeldCallback {
+    static void QUILTRA_CALL callback(int /*grabber*/, int /*port*/) {
+        std::unique_lock lock(mutex);
+        if (++calls == 1) {
+            changed.notify_all();
+            changed.wait(lock, [] { return released; });
+        }
+    }
+    static inline std::mutex mutex;
+    static inline std::condition_variable changed;
+    static inline int calls = 0;
+    static inline bool released = false;
+};
+
+TEST_F(GrabCycle, AWorkerAWholeRingBehindDropsTheNextImageInsteadOfOverwritingOne) {
+    // The host holds the first final image, so the worker falls behind: ten more images fill
+    // the ring, the next one is dropped at collection, and the ten are each placed once.
+    start(scannerSections({1}, 1, 2, 3, "PassThru=-\n", /*threaded=*/true), {1});
+    openScanner();
+    ASSERT_EQ(setCompleteCallback(0, kScannerPort, &HeldCallback::callback), 1);
+    driver().deliver(0, 1);
+    {
+        std::unique_lock lock(HeldCallback::mutex);
+        HeldCallback::changed.wait(lock, [] { return HeldCallback::calls == 1; });
+    }
+    for (uint32_t image = 0; image < ScanCamera::kRingSize + 1; ++image) {
+        driver().deliver(0, 1);
+        driver().waitForDeliveries();
+    }
+    {
+        std::lock_guard lock(HeldCallback::mutex);
+        HeldCallback::released = true;
+    }
+    HeldCallback::changed.notify_all();
+    const int placed = 1 + static_cast<int>(ScanCamera::kRingSize);
+    for (int wait = 0; wait < 5000; ++wait) {
+        {
+            std::lock_guard lock(HeldCallback::mutex);
+            if (HeldCallback::calls >= placed) {
+                break;
+            }
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));  // no twelfth image follows
+    std::lock_guard lock(HeldCallback::mutex);
+    EXPECT_EQ(HeldCallback::calls, placed);
+    FinalImageModel model(3, 2, 1, 1);
+    model.place(0, 0, 1, static_cast<int>(ScanCamera::kRingSize), 6, 4, 3, 2);
+    EXPECT_EQ(finalImage(), model.bytes);
 }
 
 TEST_F(GrabCycle, TheResetCheckFlagsAScannerWhoseCameraPortWasReopenedChanged) {
