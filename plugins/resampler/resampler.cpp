@@ -140,6 +140,7 @@ struct Resampler::Map {
     int paddedColumns = 0;
     std::vector<Entry> entries;    // row by row over the output
     std::vector<int16_t> weights;  // rows of `taps` weights: the standard ones, then merged ones
+                                   // (bicubic; bilinear entries hold their weights themselves)
 };
 
 namespace {
@@ -172,6 +173,10 @@ public:
             w[tap - start] = static_cast<int16_t>(
                 w[tap - start] + weights_[static_cast<std::size_t>(fraction) * taps_ + k]);
         }
+        if (taps_ == 2) {
+            row = static_cast<uint16_t>(w[1]);  // 0 .. kOne: the second tap's weight
+            return true;
+        }
         auto [it, added] = merged_.try_emplace(w, static_cast<int>(weights_.size()) / taps_);
         if (added) {
             if (it->second > UINT16_MAX) {
@@ -190,45 +195,76 @@ private:
     std::map<std::array<int16_t, 4>, int>& merged_;
 };
 
-template <int Bytes>
-void resampleNearest(const Resampler::Entry* entry, std::size_t count, const uint8_t* source,
-                     uint8_t* out) {
-    for (std::size_t k = 0; k < count; ++k, out += Bytes) {
-        const int32_t offset = entry[k].offset;
-        if (offset < 0) {
-            std::memset(out, 0, Bytes);
-        } else {
-            std::memcpy(out, source + static_cast<std::size_t>(offset) * Bytes, Bytes);
-        }
-    }
-}
-
-template <int Taps, int Bytes>
-void resampleWeighted(const Resampler::Entry* entry, std::size_t count, const uint8_t* source,
-                      std::size_t stride, const int16_t* weights, uint8_t* out) {
-    constexpr int kHalf = 1 << (2 * kFractionBits - 1);
+// The loop over the map: outside pixels are 0; `pixel(p, e, value)` computes the Bytes
+// values of entry e, whose first tap is at p. They are stored after every read of the pixel,
+// since a byte store may alias anything and would make the compiler reload.
+template <int Bytes, class Pixel>
+void resampleEntries(const Resampler::Entry* entry, std::size_t count, const uint8_t* source,
+                     uint8_t* out, Pixel pixel) {
     for (std::size_t k = 0; k < count; ++k, out += Bytes) {
         const Resampler::Entry e = entry[k];
         if (e.offset < 0) {
             std::memset(out, 0, Bytes);
             continue;
         }
-        const uint8_t* p = source + static_cast<std::size_t>(e.offset) * Bytes;
-        const int16_t* wr = weights + static_cast<std::size_t>(e.rowWeights) * Taps;
-        const int16_t* wc = weights + static_cast<std::size_t>(e.columnWeights) * Taps;
-        for (int b = 0; b < Bytes; ++b) {
-            int sum = 0;
-            for (int r = 0; r < Taps; ++r) {
-                const uint8_t* line = p + r * stride + b;
-                int h = 0;
-                for (int c = 0; c < Taps; ++c) {
-                    h += line[c * Bytes] * wc[c];
-                }
-                sum += h * wr[r];
-            }
-            out[b] = static_cast<uint8_t>(std::clamp((sum + kHalf) >> (2 * kFractionBits), 0, 255));
-        }
+        uint8_t value[Bytes];
+        pixel(source + static_cast<std::size_t>(e.offset) * Bytes, e, value);
+        std::memcpy(out, value, Bytes);
     }
+}
+
+template <int Bytes>
+void resampleNearest(const Resampler::Entry* entry, std::size_t count, const uint8_t* source,
+                     uint8_t* out) {
+    resampleEntries<Bytes>(
+        entry, count, source, out,
+        [](const uint8_t* p, Resampler::Entry, uint8_t* value) { std::memcpy(value, p, Bytes); });
+}
+
+constexpr int kHalf = 1 << (2 * kFractionBits - 1);
+
+// Bilinear: each entry holds the second tap's weight per axis (0 .. kOne), so no table is
+// read. The first tap's weight is kOne minus it; in difference form the arithmetic is the
+// same sum of products, and the result needs no clamping (the weights are not negative).
+template <int Bytes>
+void resampleBilinear(const Resampler::Entry* entry, std::size_t count, const uint8_t* source,
+                      std::size_t stride, uint8_t* out) {
+    const auto pixel = [stride](const uint8_t* p, Resampler::Entry e, uint8_t* value) {
+        const int fr = e.rowWeights;
+        const int fc = e.columnWeights;
+        for (int b = 0; b < Bytes; ++b) {
+            const int a = p[b];
+            const int c = p[stride + b];
+            const int top = (a << kFractionBits) + (p[Bytes + b] - a) * fc;
+            const int bottom = (c << kFractionBits) + (p[stride + Bytes + b] - c) * fc;
+            value[b] = static_cast<uint8_t>(
+                ((top << kFractionBits) + (bottom - top) * fr + kHalf) >> (2 * kFractionBits));
+        }
+    };
+    resampleEntries<Bytes>(entry, count, source, out, pixel);
+}
+
+// Bicubic: 4 x 4 taps, weights from the table (rows of 4), columns first.
+template <int Bytes>
+void resampleBicubic(const Resampler::Entry* entry, std::size_t count, const uint8_t* source,
+                     std::size_t stride, const int16_t* weights, uint8_t* out) {
+    const auto pixel = [stride, weights](const uint8_t* p, Resampler::Entry e, uint8_t* value) {
+        const int16_t* wr = weights + static_cast<std::size_t>(e.rowWeights) * 4;
+        const int16_t* wc = weights + static_cast<std::size_t>(e.columnWeights) * 4;
+        const int r0 = wr[0], r1 = wr[1], r2 = wr[2], r3 = wr[3];
+        const int c0 = wc[0], c1 = wc[1], c2 = wc[2], c3 = wc[3];
+        const auto line = [&](const uint8_t* q) {
+            return q[0] * c0 + q[Bytes] * c1 + q[2 * Bytes] * c2 + q[3 * Bytes] * c3;
+        };
+        for (int b = 0; b < Bytes; ++b) {
+            const uint8_t* q = p + b;
+            const int sum = line(q) * r0 + line(q + stride) * r1 + line(q + 2 * stride) * r2 +
+                            line(q + 3 * stride) * r3;
+            value[b] =
+                static_cast<uint8_t>(std::clamp((sum + kHalf) >> (2 * kFractionBits), 0, 255));
+        }
+    };
+    resampleEntries<Bytes>(entry, count, source, out, pixel);
 }
 
 }  // namespace
@@ -399,12 +435,12 @@ bool Resampler::resample(const void* source, int rows, int columns, int bytesPer
                  : resampleNearest<3>(entries, count, in, out);
             break;
         case kBilinear:
-            grey ? resampleWeighted<2, 1>(entries, count, in, stride, weights, out)
-                 : resampleWeighted<2, 3>(entries, count, in, stride, weights, out);
+            grey ? resampleBilinear<1>(entries, count, in, stride, out)
+                 : resampleBilinear<3>(entries, count, in, stride, out);
             break;
         default:
-            grey ? resampleWeighted<4, 1>(entries, count, in, stride, weights, out)
-                 : resampleWeighted<4, 3>(entries, count, in, stride, weights, out);
+            grey ? resampleBicubic<1>(entries, count, in, stride, weights, out)
+                 : resampleBicubic<3>(entries, count, in, stride, weights, out);
             break;
     }
     *size = static_cast<uint32_t>(outputBytes);

@@ -61,8 +61,9 @@ public:
                   uint32_t* size);
 
     // One output pixel's taps: `offset` is the first tap's pixel index in the (padded)
-    // source, or kOutside; `rowWeights` and `columnWeights` index the weight table (nearest
-    // mode uses neither).
+    // source, or kOutside. Per axis, `rowWeights` and `columnWeights` are in bilinear mode
+    // the second tap's weight (0 .. kOne), in bicubic mode the index of a row of the weight
+    // table; nearest mode uses neither.
     struct Entry {
         int32_t offset;
         uint16_t rowWeights;
