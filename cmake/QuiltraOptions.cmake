@@ -7,6 +7,13 @@ if(QUILTRA_SANITIZE)
   add_link_options(-fsanitize=${QUILTRA_SANITIZE})
 endif()
 
+# The libFuzzer build (clang): everything carries the fuzzer's coverage instrumentation; only
+# the fuzz programs link libFuzzer itself (tests/fuzz).
+option(QUILTRA_FUZZ "Build only the libFuzzer targets (needs clang)" OFF)
+if(QUILTRA_FUZZ)
+  add_compile_options(-fsanitize=fuzzer-no-link)
+endif()
+
 if(WIN32)
   # No MinGW runtime DLL beside ours in a host's folder: the GCC runtime and winpthread are
   # linked statically into every library and program.
@@ -17,6 +24,11 @@ endif()
 # the library, the simulator, the plug-ins and the test fakes all export the same names.
 function(quiltra_module_library target)
   if(NOT WIN32)
-    target_link_options(${target} PRIVATE -Wl,-Bsymbolic-functions -Wl,--no-undefined)
+    target_link_options(${target} PRIVATE -Wl,-Bsymbolic-functions)
+    # clang links the sanitizer runtime into programs only: a sanitized library finds it in
+    # the program that loads it.
+    if(NOT (QUILTRA_SANITIZE AND CMAKE_CXX_COMPILER_ID MATCHES "Clang"))
+      target_link_options(${target} PRIVATE -Wl,--no-undefined)
+    endif()
   endif()
 endfunction()

@@ -1,17 +1,19 @@
 #!/usr/bin/env bash
 # Builds Quiltra and runs every test, after setting up a fresh Debian machine:
 #   Linux x86_64, then the same suite under AddressSanitizer + UndefinedBehaviorSanitizer,
+#   each fuzz target for a short bounded time (linux-fuzz; scripts/fuzz.sh runs them long),
 #   the concurrency tests under ThreadSanitizer, then Windows x64 and x86 (MinGW-w64 builds,
 #   run under Wine).
 #
 #   scripts/test.sh           everything
 #   scripts/test.sh --linux   the plain Linux build and its tests only (quick, for development)
-#   scripts/test.sh PRESET..  just the named presets (linux, linux-asan, linux-tsan, win64, win32)
+#   scripts/test.sh PRESET..  just the named presets (linux, linux-asan, linux-fuzz, linux-tsan,
+#                             win64, win32)
 set -uo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 
-presets=(linux linux-asan linux-tsan win64 win32)
+presets=(linux linux-asan linux-fuzz linux-tsan win64 win32)
 case "${1:-}" in
     "") ;;
     --linux) presets=(linux) ;;
@@ -49,6 +51,20 @@ passed=0
 failed=0
 broken=()
 for preset in "${presets[@]}"; do
+    if [ "$preset" = linux-fuzz ]; then
+        # Every fuzz target for a bounded time (it builds the preset itself); each counts
+        # as one test program.
+        echo "=== $preset: build and fuzz, ${QUILTRA_FUZZ_SECONDS:-30} s per target"
+        log=build/$preset.fuzz.log
+        scripts/fuzz.sh --seconds "${QUILTRA_FUZZ_SECONDS:-30}" 2>&1 | tee "$log"
+        good=$(grep -c '^PASS ' "$log")
+        bad=$(grep -c '^FAIL ' "$log")
+        passed=$((passed + good))
+        failed=$((failed + bad))
+        [ $((good + bad)) -gt 0 ] || broken+=("$preset (build)")
+        [ "$bad" -eq 0 ] || broken+=("$preset")
+        continue
+    fi
     echo "=== $preset: build"
     if ! { cmake --preset "$preset" >"build/$preset.configure.log" 2>&1 || { cat "build/$preset.configure.log"; false; }; } ||
        ! cmake --build --preset "$preset" -j"$jobs"; then
