@@ -64,7 +64,9 @@ struct Profile {
     std::vector<std::string> lines;
 };
 
-// The section name of a "[name]" line (blanks around the line and the name ignored).
+// The section name of a "[name]" line: up to the last ']', blanks around the line and the
+// name ignored. A line with no ']' ("[name") starts no section; it is an unknown line of the
+// section it stands in.
 bool sectionHeader(std::string_view line, std::string_view& name) {
     line = trim(line);
     if (line.empty() || line.front() != '[') {
@@ -72,22 +74,26 @@ bool sectionHeader(std::string_view line, std::string_view& name) {
     }
     line.remove_prefix(1);
     const std::size_t close = line.rfind(']');
-    name = trim(close == std::string_view::npos ? line : line.substr(0, close));
+    if (close == std::string_view::npos) {
+        return false;
+    }
+    name = trim(line.substr(0, close));
     return true;
 }
 
-// The key and the value of a "key=value" line, each without surrounding blanks.
-bool keyLine(std::string_view line, std::string_view& key, std::string_view& value) {
+// The key and the value of a "key=value" line, each without surrounding blanks. A line
+// without '=' names a key without a value (`hasValue` false): reads give the default for
+// it, and a write sets it where it stands.
+bool keyLine(std::string_view line, std::string_view& key, std::string_view& value,
+             bool& hasValue) {
     std::string_view name;
     if (sectionHeader(line, name)) {
         return false;
     }
     const std::size_t equals = line.find('=');
-    if (equals == std::string_view::npos) {
-        return false;
-    }
+    hasValue = equals != std::string_view::npos;
     key = trim(line.substr(0, equals));
-    value = trim(line.substr(equals + 1));
+    value = hasValue ? trim(line.substr(equals + 1)) : std::string_view();
     return !key.empty();
 }
 
@@ -151,8 +157,9 @@ std::size_t findKey(const Profile& profile, std::size_t begin, std::size_t end,
                     std::string_view key) {
     std::string_view name;
     std::string_view value;
+    bool hasValue = false;
     for (std::size_t i = begin; i < end; ++i) {
-        if (keyLine(profile.lines[i], name, value) && equalIgnoringCase(name, key)) {
+        if (keyLine(profile.lines[i], name, value, hasValue) && equalIgnoringCase(name, key)) {
             return i;
         }
     }
@@ -175,7 +182,10 @@ bool lookUp(const Profile& profile, const char* section, const char* key, std::s
     }
     std::string_view name;
     std::string_view stored;
-    keyLine(profile.lines[line], name, stored);
+    bool hasValue = false;
+    if (!keyLine(profile.lines[line], name, stored, hasValue) || !hasValue) {
+        return false;
+    }
     // A value in matching quotes (both " or both ') loses them.
     if (stored.size() >= 2 && (stored.front() == '"' || stored.front() == '\'') &&
         stored.back() == stored.front()) {
@@ -316,15 +326,24 @@ void editProfile(Profile& profile, const char* section, const char* key, const c
         // Replaced where it stands, under the name as the file spells it.
         std::string_view storedKey;
         std::string_view storedValue;
-        keyLine(lines[line], storedKey, storedValue);
+        bool hasValue = false;
+        keyLine(lines[line], storedKey, storedValue, hasValue);
         text.assign(storedKey);
     } else {
         text.assign(keyName);
     }
+    // The value goes without its leading blanks (line breaks among them), as on Windows.
+    std::string_view written(value);
+    while (!written.empty() && isBlank(written.front())) {
+        written.remove_prefix(1);
+    }
     text += '=';
-    text += singleLine(value);
+    text += written.substr(0, written.find_first_of("\r\n"));
 
     if (keyFound) {
+        if (lines[line] == text) {
+            return;  // the same line: the file stays as it is
+        }
         lines[line] = text;
     } else if (sectionFound) {
         // At the end of its section, before any blank lines that separate it from the next.

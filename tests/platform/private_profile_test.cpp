@@ -109,6 +109,20 @@ TEST_F(PrivateProfile, CommentsAndUnknownLinesAreKept) {
     EXPECT_EQ(content(),
               "; Quiltra settings\n[Config]\n; the driver\nCameraDriver=b.dll\nVerbose=1\n"
               "[Other]\nx=1\n");
+    // A "[name" line without its ']' starts no section: what follows stays in [Other].
+    given("[Other]\nx=1\n[Unclosed\ny=2\n");
+    EXPECT_EQ(read("Other", "y"), "2");
+    EXPECT_EQ(read("Unclosed", "y"), "-");
+    // A name without '=' is a key without a value: read as missing, written where it stands.
+    given("[S]\nKey\nx=1\n");
+    EXPECT_EQ(read("S", "key"), "-");
+    EXPECT_EQ(readInt("S", "key"), -99);
+    EXPECT_TRUE(write("S", "KEY", "v"));
+    EXPECT_EQ(content(), "[S]\nKey=v\nx=1\n");
+    // Writing the value a key already has leaves the file as it is, line ends and all.
+    given("[S]\r\nKey=v\r\n");
+    EXPECT_TRUE(write("S", "key", "v"));
+    EXPECT_EQ(test::readFile(path), "[S]\r\nKey=v\r\n");
 }
 
 TEST_F(PrivateProfile, ValuesLoseSurroundingBlanksAndMatchingQuotes) {
@@ -133,6 +147,13 @@ TEST_F(PrivateProfile, ValuesLoseSurroundingBlanksAndMatchingQuotes) {
     EXPECT_EQ(read("S", "blankInQuotes"), " x ");
     EXPECT_EQ(read("S", "empty"), "");
     EXPECT_EQ(read("S", "missing", "default  "), "default");
+
+    // A written value loses its leading blanks, line breaks among them.
+    given("[S]\n");
+    EXPECT_TRUE(write("S", "b", "\r\nw"));
+    EXPECT_TRUE(write("S", "a", " \t v \t"));
+    EXPECT_EQ(read("S", "a"), "v");
+    EXPECT_EQ(content(), "[S]\nb=w\na=v \t\n");
 }
 
 TEST_F(PrivateProfile, TextsAreCutToTheBufferSizeLessOne) {
