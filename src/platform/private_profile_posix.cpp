@@ -135,17 +135,28 @@ ReadResult readProfile(const char* file, Profile& profile) {
     return ReadResult::read;
 }
 
-// The lines [begin, end) of the first section called `section`; false when there is none.
+// The lines [begin, end) of the first section called `section` whose header is at or after
+// line `from`; false when there is none. The lines before the first header form a section
+// without a name (""), which always exists, and is the first such section unless
+// `withNameless` is false. Only that section has begin 0.
 bool findSection(const Profile& profile, std::string_view section, std::size_t& begin,
-                 std::size_t& end) {
+                 std::size_t& end, std::size_t from = 0, bool withNameless = true) {
     std::string_view name;
-    for (std::size_t i = 0; i < profile.lines.size(); ++i) {
+    const auto endOfSection = [&profile, &name](std::size_t line) {
+        while (line < profile.lines.size() && !sectionHeader(profile.lines[line], name)) {
+            ++line;
+        }
+        return line;
+    };
+    if (section.empty() && withNameless) {
+        begin = 0;
+        end = endOfSection(0);
+        return true;
+    }
+    for (std::size_t i = from; i < profile.lines.size(); ++i) {
         if (sectionHeader(profile.lines[i], name) && equalIgnoringCase(name, section)) {
             begin = i + 1;
-            end = begin;
-            while (end < profile.lines.size() && !sectionHeader(profile.lines[end], name)) {
-                ++end;
-            }
+            end = endOfSection(begin);
             return true;
         }
     }
@@ -301,11 +312,13 @@ void editProfile(Profile& profile, const char* section, const char* key, const c
     auto& lines = profile.lines;
 
     if (key == nullptr) {
-        // No key: the section goes, with its header.
+        // No key: the first section of that name goes, with its header (the section
+        // without a name has none).
         if (sectionFound) {
-            lines.erase(lines.begin() + static_cast<std::ptrdiff_t>(begin - 1),
+            const std::size_t first = begin > 0 ? begin - 1 : 0;
+            changed = end > first;
+            lines.erase(lines.begin() + static_cast<std::ptrdiff_t>(first),
                         lines.begin() + static_cast<std::ptrdiff_t>(end));
-            changed = true;
         }
         return;
     }
@@ -314,10 +327,18 @@ void editProfile(Profile& profile, const char* section, const char* key, const c
     const bool keyFound = sectionFound && line != end;
 
     if (value == nullptr) {
-        // No value: the key goes.
-        if (keyFound) {
-            lines.erase(lines.begin() + static_cast<std::ptrdiff_t>(line));
-            changed = true;
+        // No value: the key goes, from the first section of that name that holds it.
+        bool withNameless = true;
+        for (std::size_t from = 0;
+             findSection(profile, sectionName, begin, end, from, withNameless);) {
+            const std::size_t at = findKey(profile, begin, end, keyName);
+            if (at != end) {
+                lines.erase(lines.begin() + static_cast<std::ptrdiff_t>(at));
+                changed = true;
+                return;
+            }
+            from = end;
+            withNameless = false;
         }
         return;
     }

@@ -204,6 +204,26 @@ TEST_F(PrivateProfile, NullValueRemovesTheKeyAndNullKeyTheSection) {
     EXPECT_TRUE(write("B", nullptr, nullptr));
     EXPECT_EQ(read("B", "c"), "-");
     EXPECT_EQ(content(), "[A]\nb=2\n");
+
+    // Of sections that share a name, reads, writes and the removal of a section use the
+    // first; a removed key goes from the first that holds it.
+    given("[A]\na=1\n[B]\nc=3\n[a]\nb=2\nd=4\n");
+    EXPECT_EQ(read("A", "b"), "-");
+    EXPECT_TRUE(write("A", "b", nullptr));
+    EXPECT_EQ(content(), "[A]\na=1\n[B]\nc=3\n[a]\nd=4\n");
+    EXPECT_TRUE(write("A", nullptr, nullptr));
+    EXPECT_EQ(content(), "[B]\nc=3\n[a]\nd=4\n");
+}
+
+TEST_F(PrivateProfile, KeysBeforeTheFirstSectionFormASectionWithoutAName) {
+    given("k=1\n[A]\na=2\n");
+    EXPECT_EQ(read("", "k"), "1");
+    EXPECT_EQ(read("A", "k"), "-");
+    EXPECT_TRUE(write("", "n", "2"));
+    EXPECT_EQ(content(), "k=1\nn=2\n[A]\na=2\n");
+    given("[A]\na=2\n");
+    EXPECT_TRUE(write("", "n", "2"));
+    EXPECT_EQ(content(), "n=2\n[A]\na=2\n");
 }
 
 #if !defined(_WIN32)
