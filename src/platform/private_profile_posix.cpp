@@ -94,7 +94,7 @@ bool keyLine(std::string_view line, std::string_view& key, std::string_view& val
     hasValue = equals != std::string_view::npos;
     key = trim(line.substr(0, equals));
     value = hasValue ? trim(line.substr(equals + 1)) : std::string_view();
-    return !key.empty();
+    return !key.empty() || hasValue;  // "=value" is the key with an empty name
 }
 
 // How reading a profile file ended. Only a missing file reads as an empty profile: a file

@@ -114,11 +114,12 @@ TEST_F(PrivateProfile, CommentsAndUnknownLinesAreKept) {
     EXPECT_EQ(read("Other", "y"), "2");
     EXPECT_EQ(read("Unclosed", "y"), "-");
     // A name without '=' is a key without a value: read as missing, written where it stands.
-    given("[S]\nKey\nx=1\n");
+    given("[S]\n=e\nKey\nx=1\n");
+    EXPECT_EQ(read("S", ""), "e");  // "=e" holds the key with an empty name
     EXPECT_EQ(read("S", "key"), "-");
     EXPECT_EQ(readInt("S", "key"), -99);
     EXPECT_TRUE(write("S", "KEY", "v"));
-    EXPECT_EQ(content(), "[S]\nKey=v\nx=1\n");
+    EXPECT_EQ(content(), "[S]\n=e\nKey=v\nx=1\n");
     // Writing the value a key already has leaves the file as it is, line ends and all.
     given("[S]\r\nKey=v\r\n");
     EXPECT_TRUE(write("S", "key", "v"));
