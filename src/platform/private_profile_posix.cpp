@@ -27,14 +27,23 @@ bool isBlank(char c) {
     return c == ' ' || (c >= '\t' && c <= '\r');
 }
 
-std::string_view trim(std::string_view text) {
+std::string_view withoutLeadingBlanks(std::string_view text) {
     while (!text.empty() && isBlank(text.front())) {
         text.remove_prefix(1);
     }
+    return text;
+}
+
+std::string_view trim(std::string_view text) {
+    text = withoutLeadingBlanks(text);
     while (!text.empty() && isBlank(text.back())) {
         text.remove_suffix(1);
     }
     return text;
+}
+
+bool hasNoBlanksAround(std::string_view name) {
+    return trim(name) == name;
 }
 
 bool equalIgnoringCase(std::string_view a, std::string_view b) {
@@ -305,7 +314,14 @@ bool replaceFile(const char* file, const Profile& profile) {
 // section); `changed` tells whether a line was touched.
 void editProfile(Profile& profile, const char* section, const char* key, const char* value,
                  bool& changed) {
+    // Names are looked up without the blanks around them; a new section or key is named
+    // without its leading blanks only. A removal takes the name as given: a name with blanks
+    // around it names no section or key, and nothing goes.
     const std::string_view sectionName = trim(singleLine(section));
+    if ((key == nullptr || value == nullptr) &&
+        (!hasNoBlanksAround(section) || (key != nullptr && !hasNoBlanksAround(key)))) {
+        return;
+    }
     std::size_t begin = 0;
     std::size_t end = 0;
     const bool sectionFound = findSection(profile, sectionName, begin, end);
@@ -342,6 +358,9 @@ void editProfile(Profile& profile, const char* section, const char* key, const c
         }
         return;
     }
+    // The value goes without its leading blanks (line breaks among them), as on Windows.
+    std::string_view written = withoutLeadingBlanks(value);
+    written = written.substr(0, written.find_first_of("\r\n"));
     std::string text;
     if (keyFound) {
         // Replaced where it stands, under the name as the file spells it.
@@ -349,22 +368,17 @@ void editProfile(Profile& profile, const char* section, const char* key, const c
         std::string_view storedValue;
         bool hasValue = false;
         keyLine(lines[line], storedKey, storedValue, hasValue);
+        if (hasValue && storedValue == written) {
+            return;  // the value it has: the file stays as it is
+        }
         text.assign(storedKey);
     } else {
-        text.assign(keyName);
-    }
-    // The value goes without its leading blanks (line breaks among them), as on Windows.
-    std::string_view written(value);
-    while (!written.empty() && isBlank(written.front())) {
-        written.remove_prefix(1);
+        text.assign(withoutLeadingBlanks(singleLine(key)));
     }
     text += '=';
-    text += written.substr(0, written.find_first_of("\r\n"));
+    text += written;
 
     if (keyFound) {
-        if (lines[line] == text) {
-            return;  // the same line: the file stays as it is
-        }
         lines[line] = text;
     } else if (sectionFound) {
         // At the end of its section, before any blank lines that separate it from the next.
@@ -374,7 +388,7 @@ void editProfile(Profile& profile, const char* section, const char* key, const c
         }
         lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(at), text);
     } else {
-        lines.push_back("[" + std::string(sectionName) + "]");
+        lines.push_back("[" + std::string(withoutLeadingBlanks(singleLine(section))) + "]");
         lines.push_back(text);
     }
     changed = true;

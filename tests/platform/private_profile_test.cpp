@@ -100,6 +100,9 @@ TEST_F(PrivateProfile, NewKeysGoToTheEndOfTheirSectionAndNewSectionsToTheEndOfTh
     EXPECT_TRUE(write("C", "d", "4"));
     EXPECT_TRUE(write("B", "e", "5"));
     EXPECT_EQ(content(), "[A]\na=1\nc=3\n[B]\nb=1\ne=5\n[C]\nd=4\n");
+    // Names are found without the blanks around them; a new name keeps its trailing ones.
+    EXPECT_TRUE(write(" \tD \t", " k ", "1"));
+    EXPECT_EQ(content(), "[A]\na=1\nc=3\n[B]\nb=1\ne=5\n[C]\nd=4\n[D \t]\nk =1\n");
 }
 
 TEST_F(PrivateProfile, CommentsAndUnknownLinesAreKept) {
@@ -121,9 +124,10 @@ TEST_F(PrivateProfile, CommentsAndUnknownLinesAreKept) {
     EXPECT_TRUE(write("S", "KEY", "v"));
     EXPECT_EQ(content(), "[S]\n=e\nKey=v\nx=1\n");
     // Writing the value a key already has leaves the file as it is, line ends and all.
-    given("[S]\r\nKey=v\r\n");
+    given("[S]\r\nKey=v\r\n Long \t= w \r\n");
     EXPECT_TRUE(write("S", "key", "v"));
-    EXPECT_EQ(test::readFile(path), "[S]\r\nKey=v\r\n");
+    EXPECT_TRUE(write("S", "long", " \tw"));
+    EXPECT_EQ(test::readFile(path), "[S]\r\nKey=v\r\n Long \t= w \r\n");
 }
 
 TEST_F(PrivateProfile, ValuesLoseSurroundingBlanksAndMatchingQuotes) {
@@ -214,6 +218,17 @@ TEST_F(PrivateProfile, NullValueRemovesTheKeyAndNullKeyTheSection) {
     EXPECT_EQ(content(), "[A]\na=1\n[B]\nc=3\n[a]\nd=4\n");
     EXPECT_TRUE(write("A", nullptr, nullptr));
     EXPECT_EQ(content(), "[B]\nc=3\n[a]\nd=4\n");
+
+    // A removal takes the names as given: with blanks around them they name nothing.
+    const struct {
+        const char* section;
+        const char* key;
+    } removals[] = {{" B", "c"}, {"B ", "c"}, {"B", " c"}, {"B", "c\t"}, {"\tB", nullptr}};
+    for (const auto& removal : removals) {
+        EXPECT_TRUE(write(removal.section, removal.key, nullptr));
+        EXPECT_EQ(content(), "[B]\nc=3\n[a]\nd=4\n")
+            << '"' << removal.section << "\" \"" << (removal.key ? removal.key : "(none)") << '"';
+    }
 }
 
 TEST_F(PrivateProfile, KeysBeforeTheFirstSectionFormASectionWithoutAName) {
