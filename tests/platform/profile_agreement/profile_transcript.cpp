@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstdint>
+#include <optional>
 #include <stdexcept>
 #include <utility>
 
@@ -90,6 +91,15 @@ std::string replaceAll(std::string text, const std::string& from, const std::str
     return text;
 }
 
+bool equalIgnoringCase(const std::string& a, const std::string& b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               const auto lower = [](char c) {
+                   return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+               };
+               return lower(x) == lower(y);
+           });
+}
+
 bool isBlankLine(const std::string& line) {
     return line.find_first_not_of(" \t\r\v\f") == std::string::npos;
 }
@@ -125,38 +135,60 @@ std::string readValue(const std::string& text) {
     return value;
 }
 
-// A file as the Windows writer puts every line of it, touched or not: LF line ends here,
-// blank lines dropped, "[name]" without blanks or text after the ']', "name=value" without
-// blanks around either, other lines trimmed, and of the lines with an empty name only the
-// first of each section kept.
-std::string rewrittenByWindows(const std::string& text) {
-    const std::string byteOrderMark = "\xEF\xBB\xBF";
-    const bool marked = text.rfind(byteOrderMark, 0) == 0;
-    std::string result = marked ? byteOrderMark : "";
-    bool emptyName = false;
-    for (std::size_t at = marked ? byteOrderMark.size() : 0; at < text.size();) {
-        const std::size_t end = text.find('\n', at);
-        const std::size_t next = end == std::string::npos ? text.size() : end + 1;
-        const std::string line = trimmed(text.substr(at, next - at));
-        at = next;
-        const std::size_t close = line.rfind(']');
-        const std::size_t equals = line.find('=');
-        if (line.empty()) {
-            continue;
-        } else if (line.front() == '[' && close != std::string::npos) {
-            result += "[" + trimmed(line.substr(1, close - 1)) + "]\n";
-            emptyName = false;
-        } else if (equals != std::string::npos) {
-            const std::string name = trimmed(line.substr(0, equals));
-            if (name.empty() && std::exchange(emptyName, true)) {
-                continue;
-            }
-            result += name + "=" + trimmed(line.substr(equals + 1)) + "\n";
-        } else {
-            result += line + "\n";
-        }
+// A line as the Windows writer puts a line it read from the file: "[name]" without blanks
+// or text after the ']', "name=value" without blanks around either, other lines trimmed;
+// nothing for a blank line or for an empty-name line right after another (blank lines
+// between them aside). `emptyName` tells whether the line before was one.
+std::optional<std::string> reformedByWindows(const std::string& text, bool& emptyName) {
+    const std::string line = trimmed(text);
+    const std::size_t close = line.rfind(']');
+    const std::size_t equals = line.find('=');
+    if (line.empty()) {
+        return std::nullopt;
     }
-    return result;
+    if (line.front() == '[' && close != std::string::npos) {
+        emptyName = false;
+        return "[" + trimmed(line.substr(1, close - 1)) + "]";
+    }
+    const std::string name = equals == std::string::npos ? line : trimmed(line.substr(0, equals));
+    if (std::exchange(emptyName, name.empty()) && name.empty()) {
+        return std::nullopt;
+    }
+    return equals == std::string::npos ? line : name + "=" + trimmed(line.substr(equals + 1));
+}
+
+std::vector<std::string> linesOf(const std::string& text) {
+    std::vector<std::string> lines;
+    for (std::size_t at = 0; at < text.size();) {
+        const std::size_t end = std::min(text.find('\n', at), text.size());
+        lines.push_back(text.substr(at, end - at));
+        at = end + 1;
+    }
+    return lines;
+}
+
+// Whether Windows' file is ours with some of its lines re-formed as Windows writes the lines
+// it read: every line of ours is in Windows' file as it stands or re-formed, or is one that
+// re-forming drops and is absent.
+bool agreesWithLinesReformed(const std::string& ours, const std::string& windows) {
+    // A byte order mark both keep is no part of the first line.
+    const std::string mark = "\xEF\xBB\xBF";
+    const bool marked = ours.rfind(mark, 0) == 0 && windows.rfind(mark, 0) == 0;
+    const std::vector<std::string> o = linesOf(marked ? ours.substr(mark.size()) : ours);
+    const std::vector<std::string> w = linesOf(marked ? windows.substr(mark.size()) : windows);
+    std::size_t next = 0;
+    bool emptyName = false;
+    for (const std::string& line : o) {
+        const std::optional<std::string> reformed = reformedByWindows(line, emptyName);
+        if (!reformed) {
+            continue;
+        }
+        if (next == w.size() || (w[next] != line && w[next] != *reformed)) {
+            return false;
+        }
+        ++next;
+    }
+    return next == w.size();
 }
 
 // An integer value as our reader takes it: blanks, a sign, decimal digits, clamped.
@@ -247,27 +279,6 @@ std::optional<std::string> cutAtLineBreak(const Token& value) {
     return written.substr(0, cut);
 }
 
-bool blankAround(const Token& name) {
-    return name && !name->empty() && trimmed(*name) != *name;
-}
-
-// The file with the section and key of a write named as we name them: without the
-// trailing blanks the caller gave.
-std::string withNamesTrimmed(std::string file, const OpRecord& op) {
-    const auto leftTrimmed = [](const std::string& name) {
-        return name.substr(std::min(name.size(), name.find_first_not_of(" \t\n\v\f\r")));
-    };
-    if (blankAround(op.args[0])) {
-        file = replaceAll(file, "[" + leftTrimmed(*op.args[0]) + "]",
-                          "[" + trimmed(*op.args[0]) + "]");
-    }
-    if (blankAround(op.args[1])) {
-        file = replaceAll(file, "\n" + leftTrimmed(*op.args[1]) + "=",
-                          "\n" + trimmed(*op.args[1]) + "=");
-    }
-    return file;
-}
-
 void compareFile(const OpRecord& ours, const OpRecord& windows, OpVerdict& verdict) {
     const Token& ourFile = ours.results.back();
     const Token& windowsFile = windows.results.back();
@@ -286,25 +297,69 @@ void compareFile(const OpRecord& ours, const OpRecord& windows, OpVerdict& verdi
             verdict.exceptions.push_back(Exception::lineBreakCut);
         }
     }
-    if (w.find("\r\n") != std::string::npos && o.find("\r\n") == std::string::npos) {
-        w = replaceAll(w, "\r\n", "\n");
+    // Windows ends every line with CRLF.
+    const std::string lineFeeds = replaceAll(w, "\r\n", "\n");
+    const auto crlf = static_cast<std::ptrdiff_t>(w.size() - lineFeeds.size());
+    if (crlf > 0 && crlf == std::count(w.begin(), w.end(), '\n')) {
+        w = lineFeeds;
         verdict.exceptions.push_back(Exception::lineEnds);
     }
     if (w != o) {
         const std::string shorter = withoutBlankLines(o);
         if (shorter != o && shorter == withoutBlankLines(w)) {
             verdict.exceptions.push_back(Exception::blankLines);
-        } else if (withoutBlankLines(o) == withoutBlankLines(withNamesTrimmed(w, ours))) {
-            verdict.unexplained =
-                "Windows writes a new section or key name with its trailing blanks";
-        } else if (rewrittenByWindows(o) == rewrittenByWindows(w)) {
-            verdict.unexplained =
-                "the files differ only in lines Windows rewrites in its own form (blanks "
-                "trimmed, blank lines and text after ']' dropped)";
+        } else if (agreesWithLinesReformed(o, w)) {
+            verdict.exceptions.push_back(Exception::untouchedLinesReformed);
         } else {
             verdict.unexplained = "the files differ";
         }
     }
+}
+
+// The value of section/key in a file as stored (blanks around it trimmed), as our reader
+// finds it: the first section of that name (keys before any section form the one without a
+// name), the first key of that name in it.
+std::optional<std::string> storedValue(const std::string& file, const std::string& section,
+                                       const std::string& key) {
+    bool inSection = trimmed(section).empty();
+    for (const std::string& line : linesOf(file)) {
+        const std::string text = trimmed(line);
+        const std::size_t close = text.rfind(']');
+        if (!text.empty() && text.front() == '[' && close != std::string::npos) {
+            if (inSection) {
+                return std::nullopt;
+            }
+            inSection = equalIgnoringCase(trimmed(text.substr(1, close - 1)), trimmed(section));
+            continue;
+        }
+        const std::size_t equals = text.find('=');
+        if (inSection && equals != std::string::npos &&
+            equalIgnoringCase(trimmed(text.substr(0, equals)), trimmed(key))) {
+            return trimmed(text.substr(equals + 1));
+        }
+    }
+    return std::nullopt;
+}
+
+// A read whose buffer holds all of a value in matching quotes but its closing quote: we give
+// the value without its quotes, Windows one character less.
+bool quotedValueCut(const OpRecord& ours, const OpRecord& windows, const Token& file) {
+    if (ours.args.size() != 4 || !ours.args[0] || !ours.args[1] || !ours.args[3] || !file ||
+        ours.results.size() != 2 || !ours.results[1] || !windows.results[1]) {
+        return false;
+    }
+    const std::optional<std::string> stored =
+        storedValue(replaceAll(*file, "\xEF\xBB\xBF", ""), *ours.args[0], *ours.args[1]);
+    if (!stored || readValue(*stored) == *stored) {
+        return false;
+    }
+    const std::string unquoted = readValue(*stored);
+    const std::string& text = *ours.results[1];
+    return !unquoted.empty() && text == unquoted &&
+           *ours.args[3] == std::to_string(unquoted.size() + 1) &&
+           *windows.results[1] == unquoted.substr(0, unquoted.size() - 1) &&
+           windows.results[0] == std::to_string(unquoted.size() - 1) &&
+           ours.results[0] == std::to_string(unquoted.size());
 }
 
 // A transcript text for reading: a run of more than 8 of one character as "c<xN>".
@@ -421,11 +476,16 @@ const char* exceptionName(Exception exception) {
             return "integers beyond 32 bits: clamped by us, wrapped by Windows";
         case Exception::hexNotRead:
             return "\"0x\" integers: 0 for us, hexadecimal for Windows";
+        case Exception::untouchedLinesReformed:
+            return "lines a write does not touch: kept byte for byte by us, re-formed by Windows";
+        case Exception::quotesBeforeCut:
+            return "a value in matching quotes cut by the buffer: quotes dropped, then cut by us; "
+                   "one more character dropped by Windows";
     }
     return "?";
 }
 
-OpVerdict compareOp(const OpRecord& ours, const OpRecord& windows) {
+OpVerdict compareOp(const OpRecord& ours, const OpRecord& windows, const Token& file) {
     if (ours.kind != windows.kind || ours.args != windows.args ||
         ours.results.size() != windows.results.size()) {
         throw std::runtime_error("transcripts: different operations: " + formatOp(ours) + " / " +
@@ -438,10 +498,6 @@ OpVerdict compareOp(const OpRecord& ours, const OpRecord& windows) {
     const std::size_t last = ours.results.size() - 1;
     if (ours.kind == "getInt" && ours.results.size() == 2) {
         compareInteger(ours, windows, verdict);
-    } else if ((ours.kind == "write" || ours.kind == "edit") && ours.args.size() == 4 &&
-               !ours.args[2] && (blankAround(ours.args[0]) || blankAround(ours.args[1]))) {
-        verdict.unexplained =
-            "Windows deletes nothing when the section or key is named with blanks around";
     } else if ((ours.kind == "write" || ours.kind == "edit") && ours.args.size() == 4) {
         for (std::size_t i = 0; i < last; ++i) {
             // The edit's read-back of a value we cut at a line break.
@@ -457,12 +513,8 @@ OpVerdict compareOp(const OpRecord& ours, const OpRecord& windows) {
             }
         }
         compareFile(ours, windows, verdict);
-    } else if (ours.kind == "getString" && ours.results.size() == 2 && ours.args.size() == 4 &&
-               ours.results[1] && windows.results[1] && !ours.results[1]->empty() &&
-               ours.args[3] == std::to_string(ours.results[1]->size() + 1) &&
-               *windows.results[1] == ours.results[1]->substr(0, ours.results[1]->size() - 1)) {
-        verdict.unexplained =
-            "Windows drops one more character when the buffer cuts a quoted value";
+    } else if (ours.kind == "getString" && quotedValueCut(ours, windows, file)) {
+        verdict.exceptions.push_back(Exception::quotesBeforeCut);
     } else {
         verdict.unexplained = "the results differ";
     }
@@ -491,7 +543,7 @@ AgreementReport compareTranscripts(std::istream& ours, std::istream& windows,
         bool unexplained = false;
         Token before = a.file;
         for (std::size_t i = 0; i < a.ops.size(); ++i) {
-            const OpVerdict verdict = compareOp(a.ops[i], b.ops[i]);
+            const OpVerdict verdict = compareOp(a.ops[i], b.ops[i], before);
             differs = differs || !verdict.exceptions.empty() || !verdict.unexplained.empty();
             for (const Exception exception : verdict.exceptions) {
                 ++report.seen[exception];

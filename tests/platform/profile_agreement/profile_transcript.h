@@ -48,11 +48,13 @@ bool readCase(std::istream& in, CaseRecord& record);
 
 // A difference the documented rules explain, by name.
 enum class Exception {
-    lineEnds,      // Windows ends lines with CRLF, we with LF
-    blankLines,    // we keep blank lines, Windows drops them
-    lineBreakCut,  // a value with a line break: we cut it at the break
-    integerClamp,  // beyond 32 bits: we clamp, Windows wraps
-    hexNotRead,    // "0x10": we read 0, Windows reads hex
+    lineEnds,                // Windows ends lines with CRLF, we with LF
+    blankLines,              // we keep blank lines, Windows drops them
+    lineBreakCut,            // a value with a line break: we cut it at the break
+    integerClamp,            // beyond 32 bits: we clamp, Windows wraps
+    hexNotRead,              // "0x10": we read 0, Windows reads hex
+    untouchedLinesReformed,  // lines a write leaves: kept by us, re-formed by Windows
+    quotesBeforeCut,         // a quoted value cut by the buffer: quotes go first for us
 };
 const char* exceptionName(Exception exception);
 
@@ -62,7 +64,8 @@ struct OpVerdict {
     std::vector<Exception> exceptions;
     std::string unexplained;
 };
-OpVerdict compareOp(const OpRecord& ours, const OpRecord& windows);
+// `file`: the file as it stood before the operation.
+OpVerdict compareOp(const OpRecord& ours, const OpRecord& windows, const Token& file);
 
 struct AgreementReport {
     std::uint64_t cases = 0;
