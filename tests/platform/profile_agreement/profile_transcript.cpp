@@ -137,9 +137,12 @@ std::string readValue(const std::string& text) {
 
 // A line as the Windows writer puts a line it read from the file: "[name]" without blanks
 // or text after the ']', "name=value" without blanks around either, other lines trimmed;
-// nothing for a blank line or for an empty-name line right after another (blank lines
-// between them aside). `emptyName` tells whether the line before was one.
-std::optional<std::string> reformedByWindows(const std::string& text, bool& emptyName) {
+// nothing for a blank line. Windows drops an empty-name line right after another (blank
+// lines between them aside) as it reads the file, so such a line of ours may be missing:
+// `droppable` says so. `emptyName` tells whether the line before was one.
+std::optional<std::string> reformedByWindows(const std::string& text, bool& emptyName,
+                                             bool& droppable) {
+    droppable = false;
     const std::string line = trimmed(text);
     const std::size_t close = line.rfind(']');
     const std::size_t equals = line.find('=');
@@ -151,9 +154,7 @@ std::optional<std::string> reformedByWindows(const std::string& text, bool& empt
         return "[" + trimmed(line.substr(1, close - 1)) + "]";
     }
     const std::string name = equals == std::string::npos ? line : trimmed(line.substr(0, equals));
-    if (std::exchange(emptyName, name.empty()) && name.empty()) {
-        return std::nullopt;
-    }
+    droppable = std::exchange(emptyName, name.empty()) && name.empty();
     return equals == std::string::npos ? line : name + "=" + trimmed(line.substr(equals + 1));
 }
 
@@ -178,15 +179,17 @@ bool agreesWithLinesReformed(const std::string& ours, const std::string& windows
     const std::vector<std::string> w = linesOf(marked ? windows.substr(mark.size()) : windows);
     std::size_t next = 0;
     bool emptyName = false;
+    bool droppable = false;
     for (const std::string& line : o) {
-        const std::optional<std::string> reformed = reformedByWindows(line, emptyName);
+        const std::optional<std::string> reformed = reformedByWindows(line, emptyName, droppable);
         if (!reformed) {
             continue;
         }
-        if (next == w.size() || (w[next] != line && w[next] != *reformed)) {
+        const bool stands = next < w.size() && (w[next] == line || w[next] == *reformed);
+        if (!stands && !droppable) {
             return false;
         }
-        ++next;
+        next += stands;
     }
     return next == w.size();
 }
