@@ -125,6 +125,16 @@ for preset in "${presets[@]}"; do
         failed=$((failed + bad))
         [ "$bad" -eq 0 ] || broken+=("$preset")
     fi
+    if [ "$preset" = win64 ]; then
+        # Generated private-profile cases, ours against Windows': counted as one test program.
+        echo "=== win64: private-profile agreement with Windows"
+        if scripts/profile-agreement.sh --cases 2000; then
+            passed=$((passed + 1))
+        else
+            failed=$((failed + 1))
+            broken+=("win64 (profile agreement)")
+        fi
+    fi
     if [[ $preset == win* ]]; then
         wineserver -k || true
     fi

@@ -29,8 +29,12 @@ int getPrivateProfileString(const char* section, const char* key, const char* de
 // Windows function differs at the edges: it wraps beyond 32 bits and reads "0x10" as 16.)
 int getPrivateProfileInt(const char* section, const char* key, int defaultValue, const char* file);
 
-// Writes `key`=`value` into `section`, creating file, section and key as needed. A null
-// value removes the key, a null key the whole section. Off Windows a line break in a name
+// Writes `key`=`value` into `section`, creating file, section and key as needed; the value
+// goes without its leading blanks. A null value removes the key, a null key the whole
+// section. A line that holds a key's name without '=' is that key, without a value: reads
+// give the default, a write sets it in place. The lines before the first section header
+// form the section "". Of sections that share a name, reads and writes use the first; a
+// removed key goes from the first that holds it. Off Windows a line break in a name
 // or value ends it there (it cannot add lines to the file). Returns false when the file
 // could not be written, or when it exists but could not be read: then it is left unchanged
 // (only a missing file starts empty).

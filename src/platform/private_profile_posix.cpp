@@ -27,14 +27,23 @@ bool isBlank(char c) {
     return c == ' ' || (c >= '\t' && c <= '\r');
 }
 
-std::string_view trim(std::string_view text) {
+std::string_view withoutLeadingBlanks(std::string_view text) {
     while (!text.empty() && isBlank(text.front())) {
         text.remove_prefix(1);
     }
+    return text;
+}
+
+std::string_view trim(std::string_view text) {
+    text = withoutLeadingBlanks(text);
     while (!text.empty() && isBlank(text.back())) {
         text.remove_suffix(1);
     }
     return text;
+}
+
+bool hasNoBlanksAround(std::string_view name) {
+    return trim(name) == name;
 }
 
 bool equalIgnoringCase(std::string_view a, std::string_view b) {
@@ -64,7 +73,9 @@ struct Profile {
     std::vector<std::string> lines;
 };
 
-// The section name of a "[name]" line (blanks around the line and the name ignored).
+// The section name of a "[name]" line: up to the last ']', blanks around the line and the
+// name ignored. A line with no ']' ("[name") starts no section; it is an unknown line of the
+// section it stands in.
 bool sectionHeader(std::string_view line, std::string_view& name) {
     line = trim(line);
     if (line.empty() || line.front() != '[') {
@@ -72,23 +83,27 @@ bool sectionHeader(std::string_view line, std::string_view& name) {
     }
     line.remove_prefix(1);
     const std::size_t close = line.rfind(']');
-    name = trim(close == std::string_view::npos ? line : line.substr(0, close));
+    if (close == std::string_view::npos) {
+        return false;
+    }
+    name = trim(line.substr(0, close));
     return true;
 }
 
-// The key and the value of a "key=value" line, each without surrounding blanks.
-bool keyLine(std::string_view line, std::string_view& key, std::string_view& value) {
+// The key and the value of a "key=value" line, each without surrounding blanks. A line
+// without '=' names a key without a value (`hasValue` false): reads give the default for
+// it, and a write sets it where it stands.
+bool keyLine(std::string_view line, std::string_view& key, std::string_view& value,
+             bool& hasValue) {
     std::string_view name;
     if (sectionHeader(line, name)) {
         return false;
     }
     const std::size_t equals = line.find('=');
-    if (equals == std::string_view::npos) {
-        return false;
-    }
+    hasValue = equals != std::string_view::npos;
     key = trim(line.substr(0, equals));
-    value = trim(line.substr(equals + 1));
-    return !key.empty();
+    value = hasValue ? trim(line.substr(equals + 1)) : std::string_view();
+    return !key.empty() || hasValue;  // "=value" is the key with an empty name
 }
 
 // How reading a profile file ended. Only a missing file reads as an empty profile: a file
@@ -129,17 +144,28 @@ ReadResult readProfile(const char* file, Profile& profile) {
     return ReadResult::read;
 }
 
-// The lines [begin, end) of the first section called `section`; false when there is none.
+// The lines [begin, end) of the first section called `section` whose header is at or after
+// line `from`; false when there is none. The lines before the first header form a section
+// without a name (""), which always exists, and is the first such section unless
+// `withNameless` is false. Only that section has begin 0.
 bool findSection(const Profile& profile, std::string_view section, std::size_t& begin,
-                 std::size_t& end) {
+                 std::size_t& end, std::size_t from = 0, bool withNameless = true) {
     std::string_view name;
-    for (std::size_t i = 0; i < profile.lines.size(); ++i) {
+    const auto endOfSection = [&profile, &name](std::size_t line) {
+        while (line < profile.lines.size() && !sectionHeader(profile.lines[line], name)) {
+            ++line;
+        }
+        return line;
+    };
+    if (section.empty() && withNameless) {
+        begin = 0;
+        end = endOfSection(0);
+        return true;
+    }
+    for (std::size_t i = from; i < profile.lines.size(); ++i) {
         if (sectionHeader(profile.lines[i], name) && equalIgnoringCase(name, section)) {
             begin = i + 1;
-            end = begin;
-            while (end < profile.lines.size() && !sectionHeader(profile.lines[end], name)) {
-                ++end;
-            }
+            end = endOfSection(begin);
             return true;
         }
     }
@@ -151,8 +177,9 @@ std::size_t findKey(const Profile& profile, std::size_t begin, std::size_t end,
                     std::string_view key) {
     std::string_view name;
     std::string_view value;
+    bool hasValue = false;
     for (std::size_t i = begin; i < end; ++i) {
-        if (keyLine(profile.lines[i], name, value) && equalIgnoringCase(name, key)) {
+        if (keyLine(profile.lines[i], name, value, hasValue) && equalIgnoringCase(name, key)) {
             return i;
         }
     }
@@ -175,7 +202,10 @@ bool lookUp(const Profile& profile, const char* section, const char* key, std::s
     }
     std::string_view name;
     std::string_view stored;
-    keyLine(profile.lines[line], name, stored);
+    bool hasValue = false;
+    if (!keyLine(profile.lines[line], name, stored, hasValue) || !hasValue) {
+        return false;
+    }
     // A value in matching quotes (both " or both ') loses them.
     if (stored.size() >= 2 && (stored.front() == '"' || stored.front() == '\'') &&
         stored.back() == stored.front()) {
@@ -284,18 +314,27 @@ bool replaceFile(const char* file, const Profile& profile) {
 // section); `changed` tells whether a line was touched.
 void editProfile(Profile& profile, const char* section, const char* key, const char* value,
                  bool& changed) {
+    // Names are looked up without the blanks around them; a new section or key is named
+    // without its leading blanks only. A removal takes the name as given: a name with blanks
+    // around it names no section or key, and nothing goes.
     const std::string_view sectionName = trim(singleLine(section));
+    if ((key == nullptr || value == nullptr) &&
+        (!hasNoBlanksAround(section) || (key != nullptr && !hasNoBlanksAround(key)))) {
+        return;
+    }
     std::size_t begin = 0;
     std::size_t end = 0;
     const bool sectionFound = findSection(profile, sectionName, begin, end);
     auto& lines = profile.lines;
 
     if (key == nullptr) {
-        // No key: the section goes, with its header.
+        // No key: the first section of that name goes, with its header (the section
+        // without a name has none).
         if (sectionFound) {
-            lines.erase(lines.begin() + static_cast<std::ptrdiff_t>(begin - 1),
+            const std::size_t first = begin > 0 ? begin - 1 : 0;
+            changed = end > first;
+            lines.erase(lines.begin() + static_cast<std::ptrdiff_t>(first),
                         lines.begin() + static_cast<std::ptrdiff_t>(end));
-            changed = true;
         }
         return;
     }
@@ -304,25 +343,40 @@ void editProfile(Profile& profile, const char* section, const char* key, const c
     const bool keyFound = sectionFound && line != end;
 
     if (value == nullptr) {
-        // No value: the key goes.
-        if (keyFound) {
-            lines.erase(lines.begin() + static_cast<std::ptrdiff_t>(line));
-            changed = true;
+        // No value: the key goes, from the first section of that name that holds it.
+        bool withNameless = true;
+        for (std::size_t from = 0;
+             findSection(profile, sectionName, begin, end, from, withNameless);) {
+            const std::size_t at = findKey(profile, begin, end, keyName);
+            if (at != end) {
+                lines.erase(lines.begin() + static_cast<std::ptrdiff_t>(at));
+                changed = true;
+                return;
+            }
+            from = end;
+            withNameless = false;
         }
         return;
     }
+    // The value goes without its leading blanks (line breaks among them), as on Windows.
+    std::string_view written = withoutLeadingBlanks(value);
+    written = written.substr(0, written.find_first_of("\r\n"));
     std::string text;
     if (keyFound) {
         // Replaced where it stands, under the name as the file spells it.
         std::string_view storedKey;
         std::string_view storedValue;
-        keyLine(lines[line], storedKey, storedValue);
+        bool hasValue = false;
+        keyLine(lines[line], storedKey, storedValue, hasValue);
+        if (hasValue && storedValue == written) {
+            return;  // the value it has: the file stays as it is
+        }
         text.assign(storedKey);
     } else {
-        text.assign(keyName);
+        text.assign(withoutLeadingBlanks(singleLine(key)));
     }
     text += '=';
-    text += singleLine(value);
+    text += written;
 
     if (keyFound) {
         lines[line] = text;
@@ -334,7 +388,7 @@ void editProfile(Profile& profile, const char* section, const char* key, const c
         }
         lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(at), text);
     } else {
-        lines.push_back("[" + std::string(sectionName) + "]");
+        lines.push_back("[" + std::string(withoutLeadingBlanks(singleLine(section))) + "]");
         lines.push_back(text);
     }
     changed = true;

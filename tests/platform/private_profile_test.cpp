@@ -100,6 +100,9 @@ TEST_F(PrivateProfile, NewKeysGoToTheEndOfTheirSectionAndNewSectionsToTheEndOfTh
     EXPECT_TRUE(write("C", "d", "4"));
     EXPECT_TRUE(write("B", "e", "5"));
     EXPECT_EQ(content(), "[A]\na=1\nc=3\n[B]\nb=1\ne=5\n[C]\nd=4\n");
+    // Names are found without the blanks around them; a new name keeps its trailing ones.
+    EXPECT_TRUE(write(" \tD \t", " k ", "1"));
+    EXPECT_EQ(content(), "[A]\na=1\nc=3\n[B]\nb=1\ne=5\n[C]\nd=4\n[D \t]\nk =1\n");
 }
 
 TEST_F(PrivateProfile, CommentsAndUnknownLinesAreKept) {
@@ -109,6 +112,22 @@ TEST_F(PrivateProfile, CommentsAndUnknownLinesAreKept) {
     EXPECT_EQ(content(),
               "; Quiltra settings\n[Config]\n; the driver\nCameraDriver=b.dll\nVerbose=1\n"
               "[Other]\nx=1\n");
+    // A "[name" line without its ']' starts no section: what follows stays in [Other].
+    given("[Other]\nx=1\n[Unclosed\ny=2\n");
+    EXPECT_EQ(read("Other", "y"), "2");
+    EXPECT_EQ(read("Unclosed", "y"), "-");
+    // A name without '=' is a key without a value: read as missing, written where it stands.
+    given("[S]\n=e\nKey\nx=1\n");
+    EXPECT_EQ(read("S", ""), "e");  // "=e" holds the key with an empty name
+    EXPECT_EQ(read("S", "key"), "-");
+    EXPECT_EQ(readInt("S", "key"), -99);
+    EXPECT_TRUE(write("S", "KEY", "v"));
+    EXPECT_EQ(content(), "[S]\n=e\nKey=v\nx=1\n");
+    // Writing the value a key already has leaves the file as it is, line ends and all.
+    given("[S]\r\nKey=v\r\n Long \t= w \r\n");
+    EXPECT_TRUE(write("S", "key", "v"));
+    EXPECT_TRUE(write("S", "long", " \tw"));
+    EXPECT_EQ(test::readFile(path), "[S]\r\nKey=v\r\n Long \t= w \r\n");
 }
 
 TEST_F(PrivateProfile, ValuesLoseSurroundingBlanksAndMatchingQuotes) {
@@ -133,6 +152,13 @@ TEST_F(PrivateProfile, ValuesLoseSurroundingBlanksAndMatchingQuotes) {
     EXPECT_EQ(read("S", "blankInQuotes"), " x ");
     EXPECT_EQ(read("S", "empty"), "");
     EXPECT_EQ(read("S", "missing", "default  "), "default");
+
+    // A written value loses its leading blanks, line breaks among them.
+    given("[S]\n");
+    EXPECT_TRUE(write("S", "b", "\r\nw"));
+    EXPECT_TRUE(write("S", "a", " \t v \t"));
+    EXPECT_EQ(read("S", "a"), "v");
+    EXPECT_EQ(content(), "[S]\nb=w\na=v \t\n");
 }
 
 TEST_F(PrivateProfile, TextsAreCutToTheBufferSizeLessOne) {
@@ -183,6 +209,37 @@ TEST_F(PrivateProfile, NullValueRemovesTheKeyAndNullKeyTheSection) {
     EXPECT_TRUE(write("B", nullptr, nullptr));
     EXPECT_EQ(read("B", "c"), "-");
     EXPECT_EQ(content(), "[A]\nb=2\n");
+
+    // Of sections that share a name, reads, writes and the removal of a section use the
+    // first; a removed key goes from the first that holds it.
+    given("[A]\na=1\n[B]\nc=3\n[a]\nb=2\nd=4\n");
+    EXPECT_EQ(read("A", "b"), "-");
+    EXPECT_TRUE(write("A", "b", nullptr));
+    EXPECT_EQ(content(), "[A]\na=1\n[B]\nc=3\n[a]\nd=4\n");
+    EXPECT_TRUE(write("A", nullptr, nullptr));
+    EXPECT_EQ(content(), "[B]\nc=3\n[a]\nd=4\n");
+
+    // A removal takes the names as given: with blanks around them they name nothing.
+    const struct {
+        const char* section;
+        const char* key;
+    } removals[] = {{" B", "c"}, {"B ", "c"}, {"B", " c"}, {"B", "c\t"}, {"\tB", nullptr}};
+    for (const auto& removal : removals) {
+        EXPECT_TRUE(write(removal.section, removal.key, nullptr));
+        EXPECT_EQ(content(), "[B]\nc=3\n[a]\nd=4\n")
+            << '"' << removal.section << "\" \"" << (removal.key ? removal.key : "(none)") << '"';
+    }
+}
+
+TEST_F(PrivateProfile, KeysBeforeTheFirstSectionFormASectionWithoutAName) {
+    given("k=1\n[A]\na=2\n");
+    EXPECT_EQ(read("", "k"), "1");
+    EXPECT_EQ(read("A", "k"), "-");
+    EXPECT_TRUE(write("", "n", "2"));
+    EXPECT_EQ(content(), "k=1\nn=2\n[A]\na=2\n");
+    given("[A]\na=2\n");
+    EXPECT_TRUE(write("", "n", "2"));
+    EXPECT_EQ(content(), "n=2\n[A]\na=2\n");
 }
 
 #if !defined(_WIN32)
