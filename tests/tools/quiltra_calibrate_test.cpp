@@ -8,6 +8,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "calibrate_options.h"
+#include "calibration_check.h"
 #include "calibration_file.h"
 #include "calibration_run.h"
 #include "camera_model.h"
@@ -368,6 +370,67 @@ TEST(QuiltraCalibrateCommandLine, RefusesBadArguments) {
             << c.arguments[0] << " ... " << c.arguments.back();
         if (c.exitCode != calibrate::kExitOk) {
             EXPECT_FALSE(said.empty());
+        }
+    }
+}
+
+// `check`: each file's verdict in the plug-in's terms, the camera size compared when given.
+TEST(QuiltraCalibrateCheck, SaysWhatAFileHoldsOrWhyThePlugInRefusesIt) {
+    const std::string good =
+        "format = quiltra-calibration 1\nunits = mm\nimage = 640 480\n"
+        "homography = 10 0 0 0 10 0 0 0 1\n";
+    struct Case {
+        const char* what;
+        std::string text;  // empty: no file at all
+        std::vector<std::string> camera;
+        int exitCode;
+        const char* said;
+    };
+    const Case cases[] = {
+        {"usable",
+         good,
+         {},
+         calibrate::kExitOk,
+         "': world units mm, made for camera images of 640 x 480 pixels, homography, no lens"},
+        {"size matches", good, {"--camera", "640,480"}, calibrate::kExitOk, "ok:"},
+        {"size differs",
+         good,
+         {"--camera", "480,640"},
+         calibrate::kExitRefused,
+         "': made for camera images of 640 x 480 pixels, but the camera gives 480 x 640"},
+        {"typo",
+         good + "homograpy = 1\n",
+         {},
+         calibrate::kExitRefused,
+         "line 5: unknown key 'homograpy'"},
+        {"missing", "", {}, calibrate::kExitRefused, "refused:"},
+        {"bad camera", good, {"--camera", "640x480"}, calibrate::kExitUsage, ""},
+    };
+    for (const Case& c : cases) {
+        TempDir dir;
+        const std::string file = dir.file("camera.cal");
+        if (!c.text.empty()) {
+            writeFile(file, c.text);
+        }
+        std::vector<std::string> words = {"check"};
+        words.insert(words.end(), c.camera.begin(), c.camera.end());
+        words.push_back(file);
+        std::vector<char*> argv;
+        for (std::string& word : words) {
+            argv.push_back(word.data());
+        }
+        std::ostringstream out;
+        std::ostringstream err;
+        EXPECT_EQ(calibrate::runCheckCommand(static_cast<int>(argv.size()), argv.data(), out, err),
+                  c.exitCode)
+            << c.what;
+        const std::string verdict = c.exitCode == calibrate::kExitOk ? "ok: '" : "refused: ";
+        if (c.exitCode != calibrate::kExitUsage) {
+            EXPECT_EQ(out.str().rfind(verdict, 0), 0u) << c.what << ": " << out.str();
+        }
+        EXPECT_NE(out.str().find(c.said), std::string::npos) << c.what << ": " << out.str();
+        if (c.exitCode == calibrate::kExitUsage) {
+            EXPECT_FALSE(err.str().empty()) << c.what;
         }
     }
 }

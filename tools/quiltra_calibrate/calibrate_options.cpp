@@ -35,7 +35,9 @@ ParsedCommandLine parseCommandLine(int argc, char** argv) {
         "nominal view (--view) must put its image centre within half a square of where it "
         "really looks.\n"
         "Exit codes: 0 done, 2 bad command line, 3 images not grabbed or read, 4 a camera sees "
-        "too little of the target, 5 the views do not tile, 6 a file could not be written."};
+        "too little of the target, 5 the views do not tile, 6 a file could not be written.\n"
+        "`quiltra-calibrate check [--camera COLUMNS,ROWS] FILE...` says whether calibration "
+        "files are usable, and why not."};
     app.add_option("--image", o.images,
                    "PNG/PGM image of the target, one per camera in order along y (repeatable)");
     std::vector<std::string> grabs;

@@ -19,6 +19,7 @@ enum ExitCode : int {
     kExitTooLittle = 4,  // a camera sees too little of the target
     kExitNoTiling = 5,   // the cameras' views do not tile the covered width
     kExitWrite = 6,      // a calibration file or Quiltra.ini could not be written
+    kExitRefused = 7,    // check: a calibration file is refused
 };
 
 struct GrabbedCamera {

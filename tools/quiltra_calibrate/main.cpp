@@ -1,14 +1,19 @@
 // quiltra-calibrate: calibrates the cameras of a scanner from one image of the checkerboard
 // target per camera, and writes the calibration files and the scanner's sections of
-// Quiltra.ini.
+// Quiltra.ini. `quiltra-calibrate check FILE...` says why a calibration file is refused.
+#include <cstring>
 #include <exception>
 #include <iostream>
 
 #include "calibrate_options.h"
+#include "calibration_check.h"
 #include "calibration_run.h"
 
 int main(int argc, char** argv) {
     using namespace quiltra::calibrate;
+    if (argc > 1 && std::strcmp(argv[1], "check") == 0) {
+        return runCheckCommand(argc - 1, argv + 1, std::cout, std::cerr);
+    }
     const ParsedCommandLine parsed = parseCommandLine(argc, argv);
     if (parsed.exitCode) {
         return *parsed.exitCode;
