@@ -68,9 +68,13 @@ std::string folded(std::string_view name) {
     return text;
 }
 
-// What a read gives for a written value: its first line, without surrounding blanks, and
-// without one pair of matching quotes around it.
+// What a read gives for a written value: the value goes without its leading blanks (line
+// breaks among them), then up to its first line break; a read takes that without
+// surrounding blanks and without one pair of matching quotes around it.
 std::string readBack(std::string_view value) {
+    while (!value.empty() && isBlank(value.front())) {
+        value.remove_prefix(1);
+    }
     value = trimmed(value.substr(0, value.find_first_of("\r\n")));
     if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
         value.back() == value.front()) {
@@ -185,6 +189,13 @@ void write(Run& run, FuzzInput& input, std::uint8_t flags) {
     }
     Model& model = run.model();
     const std::string sectionName = folded(section);
+    // A removal names the section (and key) exactly: with blanks around a name it removes
+    // nothing, as the system functions do.
+    const bool removal = nullKey || nullValue;
+    if (removal && (trimmed(section) != section || (!nullKey && trimmed(key) != key))) {
+        run.verifyAll();
+        return;
+    }
     if (nullKey) {
         for (auto it = model.begin(); it != model.end();) {
             it = it->first.first == sectionName ? model.erase(it) : std::next(it);
