@@ -5,8 +5,10 @@
 # A program is left out only on evidence, and only when GoogleTest reported no failure in any
 # of its attempts:
 #   - the emulator or Wine reported its own fault ("qemu: uncaught target signal",
-#     "wine: Unhandled ...", "wine client error") in one of its attempts (a second attempt that
-#     dies at the same place does not always get the message out);
+#     "wine: Unhandled ...", "wine client error", or Wine's "failed to map the shared user
+#     data", when 32-bit Wine cannot even start a process under the emulator) in one of its
+#     attempts (a second attempt that dies at the same place does not always get the message
+#     out);
 #   - or every test of the program passed ("[  PASSED  ]") and the process then did not end.
 # Anything else that fails (an assertion, a crash without the emulator's signature, a hang
 # inside a test) counts as a failure, as it does on every other target.
@@ -38,7 +40,7 @@ function finish() {
 name == "" { next }
 /^\[  FAILED  \]/ { gtest_failed = 1; assertion[name] = 1 }
 /^\[  PASSED  \]/ { gtest_passed = $0 }
-/^qemu: uncaught target signal|^wine: Unhandled|^wine client error/ {
+/^qemu: uncaught target signal|^wine: Unhandled|^wine client error|wine: failed to map the shared user data/ {
     if (evidence == "")
         evidence = $0
 }

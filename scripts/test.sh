@@ -104,6 +104,9 @@ for preset in "${presets[@]}"; do
         # timeout bounds the rest.
         ctest_args+=(--timeout 150)
         export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:+$WINEDLLOVERRIDES;}winedbg.exe=d"
+        # Wine's own errors of its memory set-up, so that a process the emulator cannot even
+        # start says why (seen: "failed to map the shared user data").
+        export WINEDEBUG=-all,err+virtual
     fi
     ctest --preset "$preset" -j"$jobs" "${ctest_args[@]}" 2>&1 | tee "$log"
     total=$(sed -n 's/.* tests failed out of \([0-9]*\).*/\1/p' "$log" | tail -1)
