@@ -35,7 +35,10 @@ scripts/setup.sh || exit 1
 # The profile target writes its file once per operation: a memory-backed folder keeps the
 # file system out of the figures.
 [ -d /dev/shm ] && [ -w /dev/shm ] && export TMPDIR=/dev/shm
-export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1}
+# Reports leave out where a block was allocated and freed, and freed blocks are held back
+# for reuse less long: a third more executions a second. A fault found is replayed with the
+# full report by the target itself: build/linux-fuzz/bin/TARGET ARTIFACT.
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:malloc_context_size=0:quarantine_size_mb=32}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1}
 
 failed=0

@@ -107,6 +107,10 @@ for preset in "${presets[@]}"; do
         # Wine's own errors of its memory set-up, so that a process the emulator cannot even
         # start says why (seen: "failed to map the shared user data").
         export WINEDEBUG=-all,err+virtual
+        # An address space of its own for the emulated program, so that none of the
+        # emulator's own mappings sits where Wine maps its fixed pages (seen without it: every
+        # program failed at "failed to map the shared user data").
+        export QEMU_RESERVED_VA=${QEMU_RESERVED_VA:-0xf0000000}
     fi
     ctest --preset "$preset" -j"$jobs" "${ctest_args[@]}" 2>&1 | tee "$log"
     total=$(sed -n 's/.* tests failed out of \([0-9]*\).*/\1/p' "$log" | tail -1)

@@ -19,15 +19,6 @@ constexpr int kKeptTextSize = 512;
 constexpr int kLargestText = 1 << 24;
 constexpr std::size_t kCameraSectionSize = 128;
 
-// Reads through the file functions, for the readers that take a file name.
-struct FileReader {
-    const char* file;
-    int getString(const char* section, const char* key, const char* defaultValue, char* buffer,
-                  int size) const {
-        return platform::getPrivateProfileString(section, key, defaultValue, buffer, size, file);
-    }
-};
-
 std::string readWholeText(const platform::ProfileEdit& edit, const char* section, const char* key,
                           const char* defaultValue, int initialSize) {
     std::vector<char> buffer;
@@ -132,9 +123,9 @@ std::string configFilePath(const std::string& systemPath, std::size_t bufferSize
     return std::string(buffer.data());
 }
 
-Point readPoint(const char* section, const char* key, const char* file, float defaultX,
-                float defaultY) {
-    return readPointWith(FileReader{file}, section, key, defaultX, defaultY);
+Point readPoint(const platform::ProfileReader& profile, const char* section, const char* key,
+                float defaultX, float defaultY) {
+    return readPointWith(profile, section, key, defaultX, defaultY);
 }
 
 void writePoint(const char* section, const char* key, const char* file, float defaultX,
@@ -144,11 +135,10 @@ void writePoint(const char* section, const char* key, const char* file, float de
     edit.commit();
 }
 
-char* readPath(const char* section, const char* key, const char* systemFolder, char* buffer,
-               const char* file) {
+char* readPath(const platform::ProfileReader& profile, const char* section, const char* key,
+               const char* systemFolder, char* buffer) {
     char value[kPathSize];
-    platform::getPrivateProfileString(section, key, "", value, static_cast<int>(sizeof value),
-                                      file);
+    profile.getString(section, key, "", value, static_cast<int>(sizeof value));
     if (value[0] == '\0' || platform::isAbsolutePath(value)) {
         platform::copyText(buffer, kPathSize, value);
         return buffer;

@@ -1,12 +1,14 @@
 // The configuration file Quiltra.ini in the host's system folder: its path, the library
 // defaults, the point and path value forms, and the writer that fills in one scanner's
-// sections. Every value is read from the file when it is needed; nothing is cached.
+// sections. Every value is read from the file when it is needed; nothing is kept between
+// uses.
 #pragma once
 
 #include <cstddef>
 #include <string>
 
 #include "platform/file_path.h"
+#include "platform/private_profile.h"
 
 namespace quiltra {
 
@@ -43,8 +45,8 @@ struct Point {
 
 // Reads "<key>_x" and "<key>_y" (32 characters each, defaults handed over in "%g" form) as
 // numbers; a component that does not begin with a number reads as 0.
-Point readPoint(const char* section, const char* key, const char* file, float defaultX,
-                float defaultY);
+Point readPoint(const platform::ProfileReader& profile, const char* section, const char* key,
+                float defaultX, float defaultY);
 
 // Reads the point with the given defaults and writes it back, each component in "%g" form;
 // the y component is not written when writing x failed.
@@ -55,8 +57,8 @@ void writePoint(const char* section, const char* key, const char* file, float de
 // value is kept as read; otherwise it is joined to the system folder (one separator
 // inserted unless the folder ends with one) and, when the value begins with ".", normalised
 // to a full path (empty when that fails). Returns buffer.
-char* readPath(const char* section, const char* key, const char* systemFolder, char* buffer,
-               const char* file);
+char* readPath(const platform::ProfileReader& profile, const char* section, const char* key,
+               const char* systemFolder, char* buffer);
 
 // Fills in [Config], the section `sectionName` and the scanner's camera sections of the
 // configuration file in the scanner's system folder: kept keys are read (with their

@@ -38,16 +38,11 @@ int32_t roundToInt32(float value) {
     return static_cast<int32_t>(rounded);
 }
 
-std::string readText(const char* section, const char* key, const char* defaultValue,
-                     std::size_t size, const char* file) {
+std::string readText(const platform::ProfileReader& profile, const char* section, const char* key,
+                     const char* defaultValue, std::size_t size) {
     std::string buffer(size, '\0');
-    platform::getPrivateProfileString(section, key, defaultValue, buffer.data(),
-                                      static_cast<int>(size), file);
+    profile.getString(section, key, defaultValue, buffer.data(), static_cast<int>(size));
     return std::string(buffer.c_str());
-}
-
-int readInt(const char* section, const char* key, int defaultValue, const char* file) {
-    return platform::getPrivateProfileInt(section, key, defaultValue, file);
 }
 
 // Everything construction reads before the cameras.
@@ -88,7 +83,8 @@ public:
           name_(name),
           ports_(ports),
           path_(configFilePath(binding_.systemPath(), kPathSize)),
-          file_(path_.c_str()) {}
+          file_(path_.c_str()),
+          profile_(file_) {}
 
     bool build() {
         readScannerSection();
@@ -117,24 +113,24 @@ public:
 private:
     void readScannerSection() {
         section_.filterLibrary =
-            readText(kConfigSection, "FilterDLL", kDefaultFilterLibrary, kPathSize, file_);
+            readText(profile_, kConfigSection, "FilterDLL", kDefaultFilterLibrary, kPathSize);
         section_.resampleLibrary =
-            readText(kConfigSection, "ResampleDLL", kDefaultResampleLibrary, kPathSize, file_);
-        const int configMode = readInt(kConfigSection, "ResampleMode", 0, file_);
-        running_.mode = readInt(name_, "ResampleMode", configMode, file_);
+            readText(profile_, kConfigSection, "ResampleDLL", kDefaultResampleLibrary, kPathSize);
+        const int configMode = profile_.getInt(kConfigSection, "ResampleMode", 0);
+        running_.mode = profile_.getInt(name_, "ResampleMode", configMode);
 
-        section_.cameras = readInt(name_, "Cameras", 1, file_);
-        section_.scans = readInt(name_, "Scans", 1, file_);
-        section_.overlap = readInt(name_, "Overlap", 0, file_);
-        section_.activeGrabTimeout = readInt(name_, "ActiveGrabTimeout", 0, file_);
-        section_.minScans = readInt(name_, "MinScans", 0, file_);
-        section_.topLeft = readPoint(name_, "TopLeft", file_, 0.0f, 0.0f);
+        section_.cameras = profile_.getInt(name_, "Cameras", 1);
+        section_.scans = profile_.getInt(name_, "Scans", 1);
+        section_.overlap = profile_.getInt(name_, "Overlap", 0);
+        section_.activeGrabTimeout = profile_.getInt(name_, "ActiveGrabTimeout", 0);
+        section_.minScans = profile_.getInt(name_, "MinScans", 0);
+        section_.topLeft = readPoint(profile_, name_, "TopLeft", 0.0f, 0.0f);
         running_.corner = section_.topLeft;
-        section_.size = readPoint(name_, "Size", file_, 100.0f, 120.0f);
-        section_.pitch = readPoint(name_, "Pitch", file_, 1.0f, 1.0f);
-        section_.passThru = readText(name_, "PassThru", "1,-1", kPassThruSize, file_);
-        section_.active = readInt(name_, "Active", 0, file_) != 0;
-        section_.threaded = readInt(name_, "Threaded", 1, file_) != 0;
+        section_.size = readPoint(profile_, name_, "Size", 100.0f, 120.0f);
+        section_.pitch = readPoint(profile_, name_, "Pitch", 1.0f, 1.0f);
+        section_.passThru = readText(profile_, name_, "PassThru", "1,-1", kPassThruSize);
+        section_.active = profile_.getInt(name_, "Active", 0) != 0;
+        section_.threaded = profile_.getInt(name_, "Threaded", 1) != 0;
     }
 
     // Refuses what the scanner records cannot hold, naming each offending key.
@@ -181,7 +177,7 @@ private:
     void buildCamera(int n) {
         char cameraSection[kPathSize];
         platform::formatText(cameraSection, sizeof cameraSection, "%s.Camera%d", name_, n);
-        const int port = readInt(cameraSection, "Port", -1, file_);
+        const int port = profile_.getInt(cameraSection, "Port", -1);
         CameraPort slot;
         if (!validPort(port, slot)) {
             const bool inRange = port >= 0 && port < CameraPortLookup::kPortCount;
@@ -202,9 +198,9 @@ private:
 
     void readEntryFiles(const char* section, EntryFiles& files) const {
         const char* systemPath = binding_.systemPath().c_str();
-        readPath(section, "Prefilter", systemPath, files.prefilter, file_);
-        files.options = readText(section, "PrefilterOptions", "", kOptionsSize, file_);
-        readPath(section, "CalibFile", systemPath, files.calibFile, file_);
+        readPath(profile_, section, "Prefilter", systemPath, files.prefilter);
+        files.options = readText(profile_, section, "PrefilterOptions", "", kOptionsSize);
+        readPath(profile_, section, "CalibFile", systemPath, files.calibFile);
     }
 
     void buildEntries(ScanCamera& camera, const char* cameraSection, EntryFiles& files) {
@@ -237,21 +233,21 @@ private:
             return nullptr;
         }
         const std::string library =
-            readText(section, "FilterDLL", section_.filterLibrary.c_str(), kPathSize, file_);
+            readText(profile_, section, "FilterDLL", section_.filterLibrary.c_str(), kPathSize);
         return FilterBinding::make(library.c_str(), files.prefilter, files.options.c_str());
     }
 
     std::unique_ptr<ResamplerBinding> makeResampler(const ScanCamera& camera, const char* section,
                                                     const EntryFiles& files) {
         const std::string library =
-            readText(section, "ResampleDLL", section_.resampleLibrary.c_str(), kPathSize, file_);
-        const std::string angleText = readText(section, "Angle", "0", kNumberSize, file_);
+            readText(profile_, section, "ResampleDLL", section_.resampleLibrary.c_str(), kPathSize);
+        const std::string angleText = readText(profile_, section, "Angle", "0", kNumberSize);
         const float angle = static_cast<float>(platform::parseFloat(angleText.c_str()));
-        running_.mode = readInt(section, "ResampleMode", running_.mode, file_);
+        running_.mode = profile_.getInt(section, "ResampleMode", running_.mode);
         running_.corner =
-            readPoint(section, "TopLeft", file_, running_.corner.x, running_.corner.y);
+            readPoint(profile_, section, "TopLeft", running_.corner.x, running_.corner.y);
         const float defaultSizeY = section_.size.y / static_cast<float>(section_.cameras);
-        const Point size = readPoint(section, "Size", file_, section_.size.x, defaultSizeY);
+        const Point size = readPoint(profile_, section, "Size", section_.size.x, defaultSizeY);
 
         ResamplerGeometry geometry;
         geometry.inputRows = camera.height;
@@ -272,6 +268,8 @@ private:
     const CameraPortLookup& ports_;
     const std::string path_;
     const char* file_;
+    // Construction reads the file once: the scanner is built from one view of it.
+    const platform::ProfileReader profile_;
     ScannerSection section_;
     RunningValues running_;
 };

@@ -41,6 +41,26 @@ int getPrivateProfileInt(const char* section, const char* key, int defaultValue,
 bool writePrivateProfileString(const char* section, const char* key, const char* value,
                                const char* file);
 
+// Reads of one file from a single reading of it, for a reader of many keys that wants one
+// consistent view (a scanner is built from one). Every call has the semantics of the file
+// function of the same name. Off Windows the file is read and parsed once, when the reader
+// is made, without the write lock; on Windows every call goes to the system function.
+class ProfileReader {
+public:
+    explicit ProfileReader(const char* file);
+    ~ProfileReader();
+    ProfileReader(const ProfileReader&) = delete;
+    ProfileReader& operator=(const ProfileReader&) = delete;
+
+    int getString(const char* section, const char* key, const char* defaultValue, char* buffer,
+                  int size) const;
+    int getInt(const char* section, const char* key, int defaultValue) const;
+
+private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
+
 // Several reads and writes of one file that reach it as one change. Reads see the writes
 // made earlier through the same edit; every call has the semantics of the file function of
 // the same name. Off Windows the file is read once when the edit is made and replaced once,

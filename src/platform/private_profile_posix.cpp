@@ -442,17 +442,34 @@ bool ProfileEdit::commit() {
     return replaceFile(state_->file.c_str(), state_->profile);
 }
 
+struct ProfileReader::State {
+    bool read = false;  // read whole; otherwise every read gives its default
+    Profile profile;
+};
+
+ProfileReader::ProfileReader(const char* file) : state_(std::make_unique<State>()) {
+    state_->read = file != nullptr && readProfile(file, state_->profile) == ReadResult::read;
+}
+
+ProfileReader::~ProfileReader() = default;
+
+int ProfileReader::getString(const char* section, const char* key, const char* defaultValue,
+                             char* buffer, int size) const {
+    return stringValue(state_->read ? &state_->profile : nullptr, section, key, defaultValue,
+                       buffer, size);
+}
+
+int ProfileReader::getInt(const char* section, const char* key, int defaultValue) const {
+    return intValue(state_->read ? &state_->profile : nullptr, section, key, defaultValue);
+}
+
 int getPrivateProfileString(const char* section, const char* key, const char* defaultValue,
                             char* buffer, int size, const char* file) {
-    Profile profile;
-    const bool read = file != nullptr && readProfile(file, profile) == ReadResult::read;
-    return stringValue(read ? &profile : nullptr, section, key, defaultValue, buffer, size);
+    return ProfileReader(file).getString(section, key, defaultValue, buffer, size);
 }
 
 int getPrivateProfileInt(const char* section, const char* key, int defaultValue, const char* file) {
-    Profile profile;
-    const bool read = file != nullptr && readProfile(file, profile) == ReadResult::read;
-    return intValue(read ? &profile : nullptr, section, key, defaultValue);
+    return ProfileReader(file).getInt(section, key, defaultValue);
 }
 
 bool writePrivateProfileString(const char* section, const char* key, const char* value,

@@ -25,6 +25,29 @@ bool writePrivateProfileString(const char* section, const char* key, const char*
     return WritePrivateProfileStringA(section, key, value, file) != 0;
 }
 
+struct ProfileReader::State {
+    std::string file;
+    bool isNull = false;
+};
+
+ProfileReader::ProfileReader(const char* file) : state_(std::make_unique<State>()) {
+    state_->isNull = file == nullptr;
+    state_->file = file != nullptr ? file : "";
+}
+
+ProfileReader::~ProfileReader() = default;
+
+int ProfileReader::getString(const char* section, const char* key, const char* defaultValue,
+                             char* buffer, int size) const {
+    return getPrivateProfileString(section, key, defaultValue, buffer, size,
+                                   state_->isNull ? nullptr : state_->file.c_str());
+}
+
+int ProfileReader::getInt(const char* section, const char* key, int defaultValue) const {
+    return getPrivateProfileInt(section, key, defaultValue,
+                                state_->isNull ? nullptr : state_->file.c_str());
+}
+
 struct ProfileEdit::State {
     std::string file;
     bool isNull = false;

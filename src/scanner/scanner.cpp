@@ -173,11 +173,12 @@ bool Scanner::allocateImage(double size) {
     image.reset();
     imageSize = 0;
     if (fits) {
-        try {
-            image = std::make_unique<uint8_t[]>(static_cast<std::size_t>(size));  // zero-filled
+        // At least one byte, so that an image of size 0 is allocated as before.
+        image.reset(static_cast<uint8_t*>(
+            std::calloc(std::max<std::size_t>(static_cast<std::size_t>(size), 1), 1)));
+        if (image) {
             imageSize = static_cast<uint32_t>(size);
             return true;
-        } catch (const std::bad_alloc&) {
         }
     }
     return false;

@@ -5,6 +5,7 @@
 #include <quiltra/camera_driver.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <cstdint>
 #include <initializer_list>
 #include <memory>
@@ -168,7 +169,11 @@ public:
     int32_t height = 0;
     int32_t bytesPerPixel = 0;
     // width x height pixels, rows top to bottom, no padding; null when not allocated.
-    std::unique_ptr<uint8_t[]> image;
+    // Zeroed by calloc, so a large image takes memory only as its bands are written.
+    struct FreeImage {
+        void operator()(uint8_t* bytes) const noexcept { std::free(bytes); }
+    };
+    std::unique_ptr<uint8_t[], FreeImage> image;
     uint32_t imageSize = 0;  // bytes, as last allocated
     // Set by the host at any time (setCompleteCallback takes no scanner lock, so a host
     // may set it while a callback of this scanner waits for it).

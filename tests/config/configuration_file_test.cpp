@@ -46,10 +46,10 @@ TEST(ConfigurationFilePath, SeparatorIsAlwaysInsertedAndTheBufferCuts) {
 
 TEST_F(ConfigurationFile, ReadPointTakesNumbersAndDefaults) {
     test::writeFile(file, "[S]\nA_x=2.5e1\nA_y=abc\nB_y= -3.5 \n");
-    const Point a = readPoint("S", "A", file.c_str(), 7.0f, 8.0f);
+    const Point a = readPoint(platform::ProfileReader(file.c_str()), "S", "A", 7.0f, 8.0f);
     EXPECT_EQ(a.x, 25.0f);
     EXPECT_EQ(a.y, 0.0f);
-    const Point b = readPoint("S", "B", file.c_str(), 0.1f, 8.0f);
+    const Point b = readPoint(platform::ProfileReader(file.c_str()), "S", "B", 0.1f, 8.0f);
     EXPECT_EQ(b.x, 0.1f);
     EXPECT_EQ(b.y, -3.5f);
 }
@@ -75,7 +75,7 @@ TEST_F(ConfigurationFile, PointsIgnoreTheHostsLocale) {
         GTEST_SKIP() << "no German locale here";
     }
     test::writeFile(file, "[S]\nPitch_x=0.123456789\nPitch_y=2.5\n");
-    const Point pitch = readPoint("S", "Pitch", file.c_str(), 1.0f, 1.0f);
+    const Point pitch = readPoint(platform::ProfileReader(file.c_str()), "S", "Pitch", 1.0f, 1.0f);
     writePoint("S", "Pitch", file.c_str(), 1.0f, 1.0f);
     std::setlocale(LC_ALL, before.c_str());
     EXPECT_EQ(pitch.y, 2.5f);
@@ -104,13 +104,17 @@ TEST_F(ConfigurationFile, ReadPathResolvesAgainstTheSystemFolder) {
     };
     for (const auto& c : cases) {
         char buffer[kPathSize] = "garbage";
-        EXPECT_EQ(readPath("S", c.key, c.folder.c_str(), buffer, file.c_str()), buffer);
+        EXPECT_EQ(
+            readPath(platform::ProfileReader(file.c_str()), "S", c.key, c.folder.c_str(), buffer),
+            buffer);
         EXPECT_EQ(std::string(buffer), c.expected) << c.key << " in " << c.folder;
     }
     if (platform::kPathSeparator == '\\') {
         test::writeFile(file, "[S]\nDrive=D:a.txt\n");
         char buffer[kPathSize];
-        EXPECT_STREQ(readPath("S", "Drive", folder.c_str(), buffer, file.c_str()), "D:a.txt");
+        EXPECT_STREQ(
+            readPath(platform::ProfileReader(file.c_str()), "S", "Drive", folder.c_str(), buffer),
+            "D:a.txt");
     }
 }
 
@@ -118,7 +122,7 @@ TEST_F(ConfigurationFile, ReadPathCutsAtItsBuffer) {
     const std::string longName(1500, 'n');
     test::writeFile(file, "[S]\nLong=" + longName + "\n");
     char buffer[kPathSize];
-    readPath("S", "Long", dir.str().c_str(), buffer, file.c_str());
+    readPath(platform::ProfileReader(file.c_str()), "S", "Long", dir.str().c_str(), buffer);
     EXPECT_EQ(std::string(buffer).size(), kPathSize - 1);
 }
 

@@ -48,22 +48,21 @@ int ScannerLayout::segmentX(std::size_t i) const {
 
 ScannerLayout readScannerLayout(const std::string& systemDir, const std::string& name) {
     const std::string path = configFilePath(systemDir, kPathSize);
-    const char* file = path.c_str();
+    const platform::ProfileReader profile(path.c_str());
     const char* section = name.c_str();
     ScannerLayout layout;
     layout.name = name;
-    const int cameras = platform::getPrivateProfileInt(section, "Cameras", 1, file);
-    layout.scans = std::max(1, platform::getPrivateProfileInt(section, "Scans", 1, file));
-    const auto overlap =
-        static_cast<unsigned>(platform::getPrivateProfileInt(section, "Overlap", 0, file));
+    const int cameras = profile.getInt(section, "Cameras", 1);
+    layout.scans = std::max(1, profile.getInt(section, "Scans", 1));
+    const auto overlap = static_cast<unsigned>(profile.getInt(section, "Overlap", 0));
     layout.overlap = static_cast<int>(overlap % static_cast<unsigned>(layout.scans));
-    const Point size = readPoint(section, "Size", file, 100.0f, 120.0f);
-    const Point pitch = readPoint(section, "Pitch", file, 1.0f, 1.0f);
+    const Point size = readPoint(profile, section, "Size", 100.0f, 120.0f);
+    const Point pitch = readPoint(profile, section, "Pitch", 1.0f, 1.0f);
     for (int n = 1; n <= std::min(cameras, kMaxCameras); ++n) {
         const std::string cameraSection = name + ".Camera" + std::to_string(n);
         ScannerSegment segment;
-        segment.port = platform::getPrivateProfileInt(cameraSection.c_str(), "Port", -1, file);
-        const Point field = readPoint(cameraSection.c_str(), "Size", file, size.x,
+        segment.port = profile.getInt(cameraSection.c_str(), "Port", -1);
+        const Point field = readPoint(profile, cameraSection.c_str(), "Size", size.x,
                                       size.y / static_cast<float>(cameras));
         segment.columns = outputPixels(field.y, pitch.y);
         segment.rows = outputPixels(field.x, pitch.x);
