@@ -3,9 +3,10 @@
 # UndefinedBehaviorSanitizer) and runs each in turn, under nice, from its seed corpus
 # (tests/fuzz/corpus/TARGET) and the corpus earlier runs grew (build/fuzz/corpus/TARGET).
 #
-#   scripts/fuzz.sh [TARGET..] [--runs N | --seconds S]
+#   scripts/fuzz.sh [TARGET..] [--runs N | --seconds S] [--max-len BYTES]
 #
-# Default: every target, 10^7 executions each. A crash, a leak, an input slower than 25 s or
+# Default: every target, 10^7 executions each, inputs of at most the target's own length
+# (below; --max-len sets one for all). A crash, a leak, an input slower than 25 s or
 # a broken invariant fails the target; the input that did it is kept in
 # build/fuzz/artifacts/TARGET/ (add it, minimised, to the seed corpus as a regression file).
 # Prints one line of figures per target, then "PASS TARGET" or "FAIL TARGET"; the exit status
@@ -15,14 +16,22 @@ cd "$(dirname "$0")/.."
 root=$PWD
 
 all_targets=(pass_thru_fuzz profile_fuzz scanner_config_fuzz control_fuzz calibration_fuzz)
+# The longest input of each target: enough for every path of what it reads (a profile file
+# with several sections and a run of operations, a Quiltra.ini of two scanners with cameras
+# and calibration entries, a few dozen commands), and short enough that an execution stays
+# short, since each one's cost grows with the file it reads and writes or the commands it runs.
+declare -A max_len=([pass_thru_fuzz]=4096 [profile_fuzz]=256 [scanner_config_fuzz]=512
+                    [control_fuzz]=256 [calibration_fuzz]=4096)
 targets=()
 limit=(-runs=10000000)
+len_override=
 while [ $# -gt 0 ]; do
     case "$1" in
         --runs) limit=(-runs="$2"); shift 2 ;;
         --seconds) limit=(-max_total_time="$2"); shift 2 ;;
-        -h|--help) sed -n '2,12p' "$0"; exit 0 ;;
-        -*) echo "usage: scripts/fuzz.sh [TARGET..] [--runs N | --seconds S]" >&2; exit 2 ;;
+        --max-len) len_override=$2; shift 2 ;;
+        -h|--help) sed -n '2,13p' "$0"; exit 0 ;;
+        -*) echo "usage: scripts/fuzz.sh [TARGET..] [--runs N | --seconds S] [--max-len BYTES]" >&2; exit 2 ;;
         *) targets+=("$1"); shift ;;
     esac
 done
@@ -52,6 +61,7 @@ for target in "${targets[@]}"; do
     # A Quiltra.ini may ask for a final image of up to 4 GB, which the library allocates as
     # asked: the limits leave room for one such image instead of calling it a fault.
     nice -n 10 "$root/build/linux-fuzz/bin/$target" "${limit[@]}" -timeout=25 -print_final_stats=1 \
+        -max_len="${len_override:-${max_len[$target]:-4096}}" \
         -malloc_limit_mb=4608 -rss_limit_mb=12288 \
         -artifact_prefix="$artifacts" "$work" "$root/tests/fuzz/corpus/$target" >"$log" 2>&1
     status=$?
