@@ -14,10 +14,10 @@ namespace {
 
 template <typename F>
 void lookUp(const platform::DynamicLibrary& library, const char* name, F& entry,
-            std::string& missing) {
+            std::vector<std::string>& missing) {
     entry = library.function<F>(name);
     if (entry == nullptr) {
-        missing += missing.empty() ? name : std::string(", ") + name;
+        missing.emplace_back(name);
     }
 }
 
@@ -34,7 +34,7 @@ std::filesystem::path programFolder() {
 
 }  // namespace
 
-DriverLibrary::DriverLibrary(const std::string& path) {
+DriverLibrary::DriverLibrary(const std::string& path, Lacking lacking) {
     if (!platform::fileExists(path.c_str())) {
         error_ = "library " + path + " not found";
         return;
@@ -46,7 +46,7 @@ DriverLibrary::DriverLibrary(const std::string& path) {
                  "system, or one it needs is missing)";
         return;
     }
-    std::string missing;
+    std::vector<std::string>& missing = missing_;
     DriverEntryPoints& e = entries_;
     lookUp(library_, "initialize", e.initialize, missing);
     lookUp(library_, "finalize", e.finalize, missing);
@@ -66,8 +66,13 @@ DriverLibrary::DriverLibrary(const std::string& path) {
     lookUp(library_, "execCmd", e.execCmd, missing);
     e.setDebugMsgProc = library_.function<SetDebugMsgProcFn>("setDebugMsgProc");
     e.setSystemPath = library_.function<SetSystemPathFn>("setSystemPath");
-    if (!missing.empty()) {
-        error_ = "library " + path + " is not a camera driver: it lacks " + missing;
+    if (!missing.empty() && lacking == Lacking::refuse) {
+        std::string names;
+        for (const std::string& name : missing) {
+            names += names.empty() ? name : ", " + name;
+        }
+        error_ = "library " + path + " is not a camera driver: it lacks " + names;
+        entries_ = DriverEntryPoints{};
         library_.close();
     }
 }

@@ -5,6 +5,7 @@
 #include <quiltra/camera_driver.h>
 
 #include <string>
+#include <vector>
 
 #include "platform/dynamic_library.h"
 
@@ -34,17 +35,24 @@ struct DriverEntryPoints {
 
 class DriverLibrary {
 public:
+    // What a library that lacks some of the sixteen entry points is: not loaded (a host
+    // needs every entry), or loaded with those entries null (a checker reports them).
+    enum class Lacking { refuse, keep };
+
     // Loads path and looks up the entry points. On failure loaded() is false and error()
-    // says why (not found, or the entries it lacks).
-    explicit DriverLibrary(const std::string& path);
+    // says why (not found, not loadable, or, with Lacking::refuse, the entries it lacks).
+    explicit DriverLibrary(const std::string& path, Lacking lacking = Lacking::refuse);
 
     bool loaded() const { return error_.empty(); }
     const std::string& error() const { return error_; }
     const DriverEntryPoints& entries() const { return entries_; }
+    // The names of the sixteen entry points the library does not export, in interface order.
+    const std::vector<std::string>& missingEntries() const { return missing_; }
 
 private:
     platform::DynamicLibrary library_;
     DriverEntryPoints entries_;
+    std::vector<std::string> missing_;
     std::string error_;
 };
 
