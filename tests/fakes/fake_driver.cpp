@@ -23,6 +23,15 @@ namespace {
 
 constexpr int kAnyPort = -1;
 
+using Clock = std::chrono::steady_clock;
+
+// An image waiting for the delivery thread.
+struct QueuedImage {
+    int grabber = 0;
+    int port = 0;
+    Clock::time_point due;  // announced no earlier than this
+};
+
 struct ImageSize {
     int width = 640;
     int height = 480;
@@ -61,6 +70,11 @@ public:
         release(announced_);
         release(stamps_);
         callLog_ = true;
+        deliveryDelay_ = std::chrono::milliseconds(0);
+        imagesPerGrab_ = 1;
+        quietAfterClose_ = false;
+        release(announcedPorts_);
+        rowsOnlyInCallback_ = false;
         enqueued_ = 0;
         finished_ = 0;
     }
@@ -172,6 +186,31 @@ public:
     void setCallLog(bool on) override {
         std::lock_guard<std::mutex> lock(mutex_);
         callLog_ = on;
+    }
+
+    void setDeliveryDelay(int ms) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        deliveryDelay_ = std::chrono::milliseconds(ms);
+    }
+
+    void setImagesPerGrab(int images) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        imagesPerGrab_ = images;
+    }
+
+    void setQuietAfterClose(bool on) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        quietAfterClose_ = on;
+    }
+
+    void setAnnouncedPort(int port, int announced) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        announcedPorts_[port] = announced;
+    }
+
+    void setRowsOnlyInCallback(bool on) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        rowsOnlyInCallback_ = on;
     }
 
     // --- what the fake was given --------------------------------------------------------
@@ -319,7 +358,7 @@ public:
             port = lastCallbackPort_;
         }
         int target = ++enqueued_;
-        queue_.emplace_back(grabber, port);
+        queue_.push_back({grabber, port, Clock::now() + deliveryDelay_});
         startLocked();
         wake_.notify_all();
         bool done =
@@ -340,6 +379,36 @@ public:
     bool deliverOnGrab() {
         std::lock_guard<std::mutex> lock(mutex_);
         return deliverOnGrab_;
+    }
+
+    int imagesPerGrab() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return imagesPerGrab_;
+    }
+
+    // False when getCVLGrabRow is to refuse on this thread (setRowsOnlyInCallback).
+    bool rowsServedHere() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return !rowsOnlyInCallback_ ||
+               (delivering_ && std::this_thread::get_id() == worker_.get_id());
+    }
+
+    // With setQuietAfterClose: forgets the port's queued images and callback and waits for
+    // its callback in flight (unless called from it).
+    void quietenClosedPort(int port) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        if (!quietAfterClose_) {
+            return;
+        }
+        const auto dropped = std::remove_if(
+            queue_.begin(), queue_.end(), [port](const QueuedImage& q) { return q.port == port; });
+        finished_ += static_cast<int>(queue_.end() - dropped);
+        queue_.erase(dropped, queue_.end());
+        callbacks_.erase(port);
+        if (std::this_thread::get_id() != worker_.get_id()) {
+            idle_.wait(lock, [&] { return !delivering_ || deliveringPort_ != port; });
+        }
+        idle_.notify_all();
     }
 
     int bytesPerPixel(int port) {
@@ -446,7 +515,7 @@ private:
             return;
         }
         ++enqueued_;
-        queue_.emplace_back(grabber, port);
+        queue_.push_back({grabber, port, Clock::now() + deliveryDelay_});
         startLocked();
         wake_.notify_all();
     }
@@ -465,15 +534,23 @@ private:
             if (stopping_) {
                 return;
             }
-            auto [grabber, port] = queue_.front();
+            if (Clock::now() < queue_.front().due) {
+                wake_.wait_until(lock, queue_.front().due);
+                continue;
+            }
+            const QueuedImage image = queue_.front();
+            const int port = image.port;
             queue_.erase(queue_.begin());
             auto found = callbacks_.find(port);
             CompleteCallback callback = found != callbacks_.end() ? found->second : nullptr;
+            auto renamed = announcedPorts_.find(port);
+            const int announcedPort = renamed != announcedPorts_.end() ? renamed->second : port;
             frames_[port] = announced_[port]++;
             delivering_ = true;
+            deliveringPort_ = port;
             lock.unlock();
             if (callback != nullptr) {
-                callback(grabber, port);
+                callback(image.grabber, announcedPort);
             }
             lock.lock();
             delivering_ = false;
@@ -510,13 +587,19 @@ private:
     std::vector<std::string> calls_;
 
     std::thread worker_;
-    std::vector<std::pair<int, int>> queue_;
+    std::vector<QueuedImage> queue_;
     std::map<int, int> frames_;     // per port: the frame its rows show
     std::map<int, int> announced_;  // per port: images announced so far
     std::map<int, int> stamps_;     // per port: the camera number of its frame stamps
     bool callLog_ = true;
+    std::chrono::milliseconds deliveryDelay_{0};
+    int imagesPerGrab_ = 1;
+    bool quietAfterClose_ = false;
+    std::map<int, int> announcedPorts_;  // per port: the port its images are announced with
+    bool rowsOnlyInCallback_ = false;
     bool stopping_ = false;
     bool delivering_ = false;
+    int deliveringPort_ = -1;  // the port of the image being delivered
     bool deliveryStuck_ = false;
     int delivered_ = 0;
     int enqueued_ = 0;
@@ -563,7 +646,7 @@ QUILTRA_DRIVER_API void QUILTRA_CALL setSystemPath(const char* systemPath) {
 int QUILTRA_CALL initialize(const char* systemPath, DebugMsgProc debugMsgProc) {
     fake().record("initialize", systemPath, debugMsgProc);
     fake().setHostSettings(systemPath, debugMsgProc, true, true);
-    return 1;
+    return fake().result("initialize");
 }
 #endif
 
@@ -622,13 +705,16 @@ int QUILTRA_CALL openCVLPort(int grabber, int port, const char* cameraName, int*
 void QUILTRA_CALL closeCVLPort(int grabber, int port) {
     fake().record("closeCVLPort", grabber, port);
     fake().deliverInside("closeCVLPort", grabber, port);
+    fake().quietenClosedPort(port);
 }
 
 int QUILTRA_CALL doCVLGrab(int grabber, int port) {
     fake().record("doCVLGrab", grabber, port);
     int answer = fake().result("doCVLGrab", port);
     if (answer == 1 && fake().deliverOnGrab()) {
-        fake().deliver(grabber, port);
+        for (int image = fake().imagesPerGrab(); image > 0; --image) {
+            fake().deliver(grabber, port);
+        }
     }
     fake().deliverInside("doCVLGrab", grabber, port);
     return answer;
@@ -638,7 +724,7 @@ int QUILTRA_CALL getCVLGrabRow(int grabber, int port, void* buffer, int row, int
                                int lastColumn) {
     fake().record("getCVLGrabRow", grabber, port, static_cast<const void*>(buffer), row,
                   firstColumn, lastColumn);
-    int answer = fake().result("getCVLGrabRow", port);
+    int answer = fake().rowsServedHere() ? fake().result("getCVLGrabRow", port) : 0;
     quiltra::fake::ImageSize size = fake().imageSize(port);
     const int frame = fake().frame(port);
     if (answer != 1 || buffer == nullptr || row < 0 || row >= size.height || firstColumn < 0 ||

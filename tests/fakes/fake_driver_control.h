@@ -76,8 +76,9 @@ public:
     // A value getProperty reports for a port (port -1: every other port). "PixelSize" also
     // sets the bytes per pixel getCVLGrabRow serves ((bits + 7) / 8).
     virtual void setPropertyValue(int port, const std::string& name, int value) = 0;
-    // The answer of an entry that only answers (configureCamera, doCVLGrab, getCVLGrabRow,
-    // getPropertyRange, getProperty, setProperty, setCmdCallback, execCmd); default 1.
+    // The answer of an entry that only answers (initialize, configureCamera, doCVLGrab,
+    // getCVLGrabRow, getPropertyRange, getProperty, setProperty, setCmdCallback, execCmd);
+    // default 1.
     virtual void setResult(const std::string& entry, int result) = 0;
     // The same for one port only; it comes before setResult's answer.
     virtual void setPortResult(const std::string& entry, int port, int result) = 0;
@@ -112,6 +113,20 @@ public:
     virtual void setFrameStamp(int port, int camera) = 0;
     // Whether entry calls are logged (on after reset); a long run turns it off.
     virtual void setCallLog(bool on) = 0;
+
+    // Timing and faults of the delivery thread, for the driver conformance checks.
+    // Each queued image is announced no earlier than `ms` after it was queued (0 after reset).
+    virtual void setDeliveryDelay(int ms) = 0;
+    // With setDeliverOnGrab, every doCVLGrab queues this many images (1 after reset).
+    virtual void setImagesPerGrab(int images) = 0;
+    // On: closeCVLPort drops the port's queued images and its callback and, unless called from
+    // that callback, waits for one in flight, so no callback of the port runs once it has
+    // returned. Off (after reset): images queued for a closed port are still announced.
+    virtual void setQuietAfterClose(bool on) = 0;
+    // Images of `port` are announced with port number `announced` (after reset: their own).
+    virtual void setAnnouncedPort(int port, int announced) = 0;
+    // On: getCVLGrabRow answers 0 except inside a callback on the delivery thread.
+    virtual void setRowsOnlyInCallback(bool on) = 0;
 
     // What the fake was given.
     virtual CompleteCallback completeCallback(int port) = 0;
