@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <functional>
 #include <set>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -223,6 +224,24 @@ TEST(ConformanceOnFakeDriver, ADriverCallThatNeverReturnsStopsTheRunInsteadOfHan
     library->waitForDeliveries();
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
 }
+
+#if defined(QUILTRA_DRIVERS_DOC)
+TEST(ConformanceTables, TheDriverGuideHasOneSectionPerCheckInCheckOrder) {
+    std::vector<std::string> sections;
+    std::istringstream doc(readFile(QUILTRA_DRIVERS_DOC));
+    for (std::string line; std::getline(doc, line);) {
+        if (line.rfind("### ", 0) == 0) {
+            sections.push_back(line.substr(4));
+        }
+    }
+    std::vector<std::string> expected;
+    for (const conformance::CheckInfo& check : conformance::checkCatalogue()) {
+        expected.push_back(std::string(check.name) +
+                           (check.required ? " (required)" : " (advisory)"));
+    }
+    EXPECT_EQ(sections, expected);
+}
+#endif
 
 // --- the program -----------------------------------------------------------------------------
 
