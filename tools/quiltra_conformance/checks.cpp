@@ -419,10 +419,11 @@ CheckResult oneCompletionPerGrab(CheckState& state) {
                                  where.c_str(), i, grabs, answer));
         }
         if (!events.waitForCount(mark + static_cast<std::size_t>(i), timeout(state))) {
-            return failed(format(
-                "%s: no completion for grab %d of %d within %d ms (%zu for the "
-                "%d before it): every grab must end in one completion",
-                where.c_str(), i, grabs, state.options.timeoutMs, events.count() - mark, i - 1));
+            return failed(
+                format("%s: no completion for grab %d of %d within %d ms (%d for the "
+                       "%d before it): every grab must end in one completion",
+                       where.c_str(), i, grabs, state.options.timeoutMs,
+                       static_cast<int>(events.count() - mark), i - 1));
         }
     }
     waitQuiet(state);
@@ -436,16 +437,16 @@ CheckResult oneCompletionPerGrab(CheckState& state) {
         }
     }
     if (completions.size() != static_cast<std::size_t>(grabs)) {
-        return failed(
-            format("%s: %d grabs gave %zu completions within %d ms after the last: "
-                   "expected exactly one per grab",
-                   where.c_str(), grabs, completions.size(), state.options.quietMs));
+        return failed(format(
+            "%s: %d grabs gave %d completions within %d ms after the last: "
+            "expected exactly one per grab",
+            where.c_str(), grabs, static_cast<int>(completions.size()), state.options.quietMs));
     }
     return passed(
-        format("%s: %d grabs, %d completions (from %zu thread%s), none more within "
+        format("%s: %d grabs, %d completions (from %d thread%s), none more within "
                "%d ms",
-               where.c_str(), grabs, grabs, threads.size(), threads.size() == 1 ? "" : "s",
-               state.options.quietMs));
+               where.c_str(), grabs, grabs, static_cast<int>(threads.size()),
+               threads.size() == 1 ? "" : "s", state.options.quietMs));
 }
 
 // Bytes per pixel as Quiltra takes them: "PixelSize" in bits with the value preset to 8 and
@@ -484,8 +485,8 @@ CheckResult rowsInCallback(CheckState& state) {
     if (!rows.done) {
         return failed(where + ": the completion came with another port; rows not read");
     }
-    const std::string rowSize = format("%d x %d bits / 8 = %zu bytes", image.width,
-                                       image.bytesPerPixel * 8, image.rowBytes());
+    const std::string rowSize = format("%d x %d bits / 8 = %d bytes", image.width,
+                                       image.bytesPerPixel * 8, static_cast<int>(image.rowBytes()));
     if (!rows.problem.empty()) {
         return failed(where + ": " + rows.problem + " (a row is " + rowSize +
                       "): inside the callback every whole row must be copied in full, and no "
@@ -518,9 +519,9 @@ CheckResult rowsAfterCallback(CheckState& state) {
                                            state.callbackRows.pixels.begin());
         const auto at = static_cast<std::size_t>(differs.first - again.pixels.begin());
         return failed(
-            format("%s: after the callback returned, row %zu differs from what the "
+            format("%s: after the callback returned, row %d differs from what the "
                    "callback read; %s",
-                   where.c_str(), at / image.rowBytes(), why));
+                   where.c_str(), static_cast<int>(at / image.rowBytes()), why));
     }
     return passed(format("%s: after the callback returned, all %d rows read the same as inside it",
                          where.c_str(), image.height));

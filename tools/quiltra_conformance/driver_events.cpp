@@ -13,7 +13,9 @@ constexpr std::size_t kGuardBytes = 64;  // checked beyond the row's end for an 
 std::string describeRange(const char* what, std::size_t first, std::size_t last,
                           std::size_t rowBytes) {
     char text[160];
-    std::snprintf(text, sizeof text, "%s %zu to %zu of its %zu", what, first, last, rowBytes);
+    std::snprintf(text, sizeof text, "%s %llu to %llu of its %llu", what,
+                  static_cast<unsigned long long>(first), static_cast<unsigned long long>(last),
+                  static_cast<unsigned long long>(rowBytes));
     return text;
 }
 
@@ -65,14 +67,15 @@ RowReading readImageRows(GetCVLGrabRowFn getRow, int grabber, int port, const Im
                               " were not written";
         } else if (overrun < kGuardBytes) {
             std::snprintf(text, sizeof text,
-                          "row %d: wrote beyond the row's %zu bytes (byte %zu after its end)", row,
-                          rowBytes, overrun);
+                          "row %d: wrote beyond the row's %llu bytes (byte %llu after its end)",
+                          row, static_cast<unsigned long long>(rowBytes),
+                          static_cast<unsigned long long>(overrun));
             reading.problem = text;
         } else if (changed < rowBytes) {
             std::snprintf(text, sizeof text,
-                          "row %d: two reads inside the callback differ at byte %zu: the image "
+                          "row %d: two reads inside the callback differ at byte %llu: the image "
                           "changed while it was being read",
-                          row, changed);
+                          row, static_cast<unsigned long long>(changed));
             reading.problem = text;
         }
         if (!reading.problem.empty()) {
