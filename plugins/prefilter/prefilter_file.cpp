@@ -4,28 +4,19 @@
 #include <fstream>
 #include <iterator>
 
+#include "text_line.h"
+
 namespace quiltra::prefilter {
 namespace {
 
 constexpr std::string_view kFormatName = "quiltra-prefilter";
 
-bool isBlank(char c) {
-    return c == ' ' || c == '\t';
-}
-
 bool isDigit(char c) {
     return c >= '0' && c <= '9';
 }
 
-std::string_view trim(std::string_view s) {
-    while (!s.empty() && isBlank(s.front())) {
-        s.remove_prefix(1);
-    }
-    while (!s.empty() && isBlank(s.back())) {
-        s.remove_suffix(1);
-    }
-    return s;
-}
+using plugins::isBlank;
+using plugins::trim;
 
 std::string quoted(std::string_view s) {
     return "'" + std::string(s) + "'";
