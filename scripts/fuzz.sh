@@ -14,7 +14,7 @@ set -uo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 
-all_targets=(pass_thru_fuzz profile_fuzz scanner_config_fuzz control_fuzz calibration_fuzz)
+all_targets=(pass_thru_fuzz profile_fuzz scanner_config_fuzz control_fuzz calibration_fuzz prefilter_fuzz)
 targets=()
 limit=(-runs=10000000)
 while [ $# -gt 0 ]; do

@@ -171,9 +171,14 @@ bool parse(std::string_view text, Settings& settings, std::string& error) {
             line.remove_suffix(1);
         }
         const std::string where = "line " + std::to_string(lineNumber) + ": ";
-        if (line.find('\0') != std::string_view::npos) {
-            error = where + "a NUL byte";
-            return false;
+        // No control characters but the tab: a stray CR or NUL is a damaged file, and would
+        // otherwise end up in a file name.
+        for (char c : line) {
+            if ((static_cast<unsigned char>(c) < 0x20 && c != '\t') || c == '\x7F') {
+                error = where + "a control character (code " +
+                        std::to_string(static_cast<unsigned char>(c)) + ")";
+                return false;
+            }
         }
         line = trim(line);
         if (!versionSeen) {

@@ -301,7 +301,8 @@ TEST(PrefilterFile, MalformedFilesGiveNoInstance) {
          "differ"},
         {"dark and flat of other channels", "quiltra-prefilter 1\ndark=d4x4.pgm\nflat=f4x4.ppm\n",
          "differ"},
-        {"a NUL byte", std::string("quiltra-prefilter 1\ngain=1\0\n", 28), "NUL"},
+        {"a NUL byte", std::string("quiltra-prefilter 1\ngain=1\0\n", 28), "line 2: a control"},
+        {"a stray CR", "quiltra-prefilter 1\ndark = d4x4.pgm\r\r\n", "line 2: a control"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
