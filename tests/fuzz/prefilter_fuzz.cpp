@@ -13,6 +13,7 @@
 namespace {
 
 using quiltra::fuzz::check;
+using quiltra::fuzz::withCrLf;
 namespace pf = quiltra::prefilter;
 
 void checkRanges(const pf::Operations& op, const char* what) {
@@ -28,17 +29,6 @@ void checkRanges(const pf::Operations& op, const char* what) {
 bool plainName(const std::string& name) {
     return name.empty() || (name.front() != ' ' && name.front() != '\t' && name.back() != ' ' &&
                             name.back() != '\t' && name.back() != '\r');
-}
-
-std::string withCrLf(const std::string& text) {
-    std::string out;
-    for (char c : text) {
-        if (c == '\n') {
-            out += '\r';
-        }
-        out += c;
-    }
-    return out;
 }
 
 }  // namespace
