@@ -30,27 +30,66 @@ inline uint8_t correctOne(uint8_t in, const uint8_t* dark, const uint16_t* facto
     return uint8_t(std::clamp((v * factor + bias) >> shift, 0, 255));
 }
 
+// Loop bodies for both instruction sets: `out` apart from `in`, or `data` in place.
+#define QUILTRA_CORRECT_APART                                                               \
+    for (std::size_t i = 0; i < n; ++i) {                                                   \
+        out[i] = correctOne<kDark, kFactors>(in[i], dark, factors, i, factor, shift, bias); \
+    }
+#define QUILTRA_CORRECT_IN_PLACE                                                               \
+    for (std::size_t i = 0; i < n; ++i) {                                                      \
+        data[i] = correctOne<kDark, kFactors>(data[i], dark, factors, i, factor, shift, bias); \
+    }
+
 template <bool kDark, bool kFactors>
 void correctApart(const uint8_t* __restrict in, uint8_t* __restrict out, std::size_t n,
                   const uint8_t* __restrict dark, const uint16_t* __restrict factors,
                   int32_t factor, int shift, int32_t bias) {
-    for (std::size_t i = 0; i < n; ++i) {
-        out[i] = correctOne<kDark, kFactors>(in[i], dark, factors, i, factor, shift, bias);
-    }
+    QUILTRA_CORRECT_APART
 }
 
 template <bool kDark, bool kFactors>
 void correctInPlace(uint8_t* __restrict data, std::size_t n, const uint8_t* __restrict dark,
                     const uint16_t* __restrict factors, int32_t factor, int shift, int32_t bias) {
-    for (std::size_t i = 0; i < n; ++i) {
-        data[i] = correctOne<kDark, kFactors>(data[i], dark, factors, i, factor, shift, bias);
-    }
+    QUILTRA_CORRECT_IN_PLACE
 }
+
+#if defined(__x86_64__) && defined(__linux__) && defined(__GNUC__) && !defined(__clang__)
+#define QUILTRA_CORRECT_AVX2 1
+// The same loops for CPUs with AVX2: packed 32-bit multiplies and minimum/maximum, which
+// SSE2 (the x86-64 baseline) lacks; the same arithmetic, so the same bytes.
+template <bool kDark, bool kFactors>
+__attribute__((target("avx2"))) void correctApartAvx2(const uint8_t* __restrict in,
+                                                      uint8_t* __restrict out, std::size_t n,
+                                                      const uint8_t* __restrict dark,
+                                                      const uint16_t* __restrict factors,
+                                                      int32_t factor, int shift, int32_t bias) {
+    QUILTRA_CORRECT_APART
+}
+
+template <bool kDark, bool kFactors>
+__attribute__((target("avx2"))) void correctInPlaceAvx2(uint8_t* __restrict data, std::size_t n,
+                                                        const uint8_t* __restrict dark,
+                                                        const uint16_t* __restrict factors,
+                                                        int32_t factor, int shift, int32_t bias) {
+    QUILTRA_CORRECT_IN_PLACE
+}
+#endif
 
 template <bool kDark, bool kFactors>
 void correct(const uint8_t* in, uint8_t* out, std::size_t n, const Prefilter::Correction& c) {
     const uint8_t* dark = c.dark.empty() ? nullptr : c.dark.data();
     const uint16_t* factors = c.factors.empty() ? nullptr : c.factors.data();
+#ifdef QUILTRA_CORRECT_AVX2
+    static const bool avx2 = __builtin_cpu_supports("avx2");
+    if (avx2) {
+        if (in == out) {
+            correctInPlaceAvx2<kDark, kFactors>(out, n, dark, factors, c.factor, c.shift, c.bias);
+        } else {
+            correctApartAvx2<kDark, kFactors>(in, out, n, dark, factors, c.factor, c.shift, c.bias);
+        }
+        return;
+    }
+#endif
     if (in == out) {
         correctInPlace<kDark, kFactors>(out, n, dark, factors, c.factor, c.shift, c.bias);
     } else {
