@@ -18,18 +18,17 @@ int outputPixels(float size, float pitch) {
     return std::isfinite(pixels) && pixels > 0.0f && pixels < 1e9f ? static_cast<int>(pixels) : 0;
 }
 
-// Whether the section names the key, also with an empty value (which reads as 0).
+// More cameras than this make Quiltra refuse the scanner.
+constexpr int kMaxCameras = 32;
+
+}  // namespace
+
 bool hasKey(const platform::ProfileReader& profile, const char* section, const char* key) {
     constexpr const char* kMissing = "\x7F";
     char text[2];
     profile.getString(section, key, kMissing, text, sizeof text);
     return std::string(text) != kMissing;
 }
-
-// More cameras than this make Quiltra refuse the scanner.
-constexpr int kMaxCameras = 32;
-
-}  // namespace
 
 int ScannerLayout::width() const {
     int sum = 0;

@@ -41,6 +41,9 @@ struct ScannerLayout {
     int segmentX(std::size_t i) const;
 };
 
+// Whether `section` names `key`, also with an empty value (which reads as the key's 0).
+bool hasKey(const platform::ProfileReader& profile, const char* section, const char* key);
+
 // Reads the layout of scanner `name` from Quiltra.ini in systemDir the way Quiltra builds
 // the scanner: Cameras, Scans, Overlap, the camera sections' Port, and each camera's field
 // Size (default: the scanner's Size_x and Size_y / Cameras) over the scanner's Pitch, and
