@@ -31,7 +31,7 @@ fi
 echo "demo: building Quiltra, simcam, the resampler plug-in and the tools (build/demo)"
 mkdir -p build
 cmake --preset demo >build/demo-configure.log 2>&1 || { cat build/demo-configure.log >&2; exit 1; }
-cmake --build --preset demo -j"${QUILTRA_JOBS:-2}" --target quiltra simcam quiltra-grab resampler_plugin quiltra-calibrate quiltra-stitch-check >build/demo-build.log 2>&1 ||
+cmake --build --preset demo -j"${QUILTRA_JOBS:-2}" --target quiltra simcam quiltra-grab resampler_plugin quiltra-calibrate quiltra-stitch-check quiltra-config >build/demo-build.log 2>&1 ||
     { tail -n 40 build/demo-build.log >&2; exit 1; }
 
 bin=$root/build/demo/bin
@@ -69,6 +69,11 @@ Port=1
 [Scanner0001.Camera3]
 Port=2
 INI
+
+# The configuration as Quiltra reads it: any problem stops the demo; the final image's
+# layout is drawn into out/demo/layout.png.
+echo "demo: checking Quiltra.ini (quiltra-config check)"
+"$bin/quiltra-config" check "$system" --picture "$demo/layout.png" | sed 's/^/  /'
 
 # Three grey cameras side by side over one test-pattern conveyor that moves on by one image
 # height per exposure, so that consecutive scans join into one continuous picture.

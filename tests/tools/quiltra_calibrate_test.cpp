@@ -180,7 +180,7 @@ TEST_F(QuiltraCalibrate, CalibratedFinalImageShowsTheSceneWithoutVisibleSeams) {
     ASSERT_EQ(run(rig), calibrate::kExitOk) << output_;
     const calibrate::GreyImage scene = calibrate::demoScene(2000, 600);
     ASSERT_TRUE(
-        grab::writePngFile(dir_.file("scene.png"), scene.width, scene.height, 1, scene.pixels));
+        tools::writePngFile(dir_.file("scene.png"), scene.width, scene.height, 1, scene.pixels));
     writeFile(dir_.file("simcam.ini"),
               simcamSettings(rig, "scene.png\nScenePitch=0.1\nScrollRows=0"));
     const std::string driver = libraryPath("simcam");

@@ -17,7 +17,7 @@ namespace {
 using namespace quiltra::calibrate;
 
 bool save(const std::string& path, const GreyImage& image) {
-    if (quiltra::grab::writePngFile(path, image.width, image.height, 1, image.pixels)) {
+    if (quiltra::tools::writePngFile(path, image.width, image.height, 1, image.pixels)) {
         return true;
     }
     std::cerr << "quiltra-stitch-check: error: cannot write " << path << "\n";
