@@ -266,6 +266,22 @@ TEST(StitchCheck, JudgesTheMeanThePercentileAndTheSeams) {
     }
 }
 
+// The segments' means of a final image of 2 bands of 3 cameras, each segment 4 x 2 pixels,
+// and the largest difference within a band (the bands themselves may differ).
+TEST(StitchCheck, SegmentMeansAndTheirSpreadWithinABand) {
+    calibrate::GreyImage image{12, 4, std::vector<unsigned char>(48)};
+    for (int r = 0; r < 4; ++r) {
+        for (int c = 0; c < 12; ++c) {
+            // Band 2 is 100 brighter; camera 3 of band 1 has one pixel in eight 8 brighter.
+            image.pixels[std::size_t(r) * 12 + c] =
+                static_cast<unsigned char>((r >= 2 ? 150 : 50) + (r == 0 && c == 8 ? 8 : 0));
+        }
+    }
+    const auto means = calibrate::segmentMeans(image, 2, 3);
+    EXPECT_EQ(means, (std::vector<std::vector<double>>{{50, 50, 51}, {150, 150, 150}}));
+    EXPECT_EQ(calibrate::largestBandSpread(means), 1.0);
+}
+
 struct RefusalCase {
     const char* name;
     std::vector<SimulatedCamera> cameras;
