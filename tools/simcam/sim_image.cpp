@@ -136,6 +136,29 @@ void testPatternPixel(int64_t x, int64_t y, int bytesPerPixel, uint8_t* pixel) {
     }
 }
 
+void applyShading(const Shading& shading, SimImage& image) {
+    if (shading.none()) {
+        return;
+    }
+    const double cu = (image.width - 1) / 2.0;
+    const double cv = (image.height - 1) / 2.0;
+    const double cornerSquared = cu * cu + cv * cv;
+    const double gain = 1.0 + shading.gain;
+    uint8_t* byte = image.pixels.data();
+    for (int y = 0; y < image.height; ++y) {
+        const double dv = y - cv;
+        for (int x = 0; x < image.width; ++x) {
+            const double du = x - cu;
+            const double radial = cornerSquared > 0.0 ? (du * du + dv * dv) / cornerSquared : 0.0;
+            const double factor = gain * (1.0 - shading.vignetting * radial);
+            for (int b = 0; b < image.bytesPerPixel; ++b, ++byte) {
+                const double value = *byte * factor + shading.darkOffset;
+                *byte = static_cast<uint8_t>(std::lround(std::clamp(value, 0.0, 255.0)));
+            }
+        }
+    }
+}
+
 void renderImage(const RenderJob& job, SimImage& image) {
     image.width = job.width;
     image.height = job.height;
@@ -143,7 +166,10 @@ void renderImage(const RenderJob& job, SimImage& image) {
     image.frame = job.frame;
     const std::size_t rowBytes = static_cast<std::size_t>(job.width) * job.bytesPerPixel;
     image.pixels.resize(rowBytes * static_cast<std::size_t>(job.height));
-    for (int y = 0; y < job.height && !job.model; ++y) {
+    if (job.plainLevel >= 0) {
+        std::fill(image.pixels.begin(), image.pixels.end(), static_cast<uint8_t>(job.plainLevel));
+    }
+    for (int y = 0; y < job.height && !job.model && job.plainLevel < 0; ++y) {
         uint8_t* out = image.pixels.data() + rowBytes * y;
         const int64_t sy = job.sceneY + y;
         if (job.scene == nullptr) {
@@ -162,9 +188,10 @@ void renderImage(const RenderJob& job, SimImage& image) {
                         static_cast<std::size_t>(job.bytesPerPixel));
         }
     }
-    if (job.model) {
+    if (job.model && job.plainLevel < 0) {
         renderPlane(job, image);
     }
+    applyShading(job.shading, image);
     if (job.stamp) {
         writeFrameStamp(image.pixels.data(), image.width, image.height,
                         static_cast<std::ptrdiff_t>(rowBytes), image.bytesPerPixel,
