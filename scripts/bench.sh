@@ -9,6 +9,9 @@
 #   scripts/bench.sh --resampler [options]      instead: the reference resampler against
 #                                                OpenCV (quiltra-resample-bench), figures in
 #                                                out/bench/resampler.{txt,json}
+#   scripts/bench.sh --prefilter [options]      instead: the reference prefilter against
+#                                                memcpy (quiltra-prefilter-bench), figures in
+#                                                out/bench/prefilter.{txt,json}
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -17,13 +20,13 @@ if [ -f scripts/setup.sh ]; then
     bash scripts/setup.sh
 fi
 
-resampler=
-if [ "${1:-}" = --resampler ]; then
-    resampler=yes
-    shift
-fi
+plugin=
+case "${1:-}" in
+    --resampler) plugin=resample; shift ;;
+    --prefilter) plugin=prefilter; shift ;;
+esac
 targets=(quiltra bench_memory_driver quiltra-bench)
-[ -z "$resampler" ] || targets=(quiltra-resample-bench)
+[ -z "$plugin" ] || targets=("quiltra-$plugin-bench")
 echo "bench: building ${targets[*]} (build/linux-bench)"
 mkdir -p build
 cmake --preset linux-bench >build/bench-configure.log 2>&1 || { cat build/bench-configure.log >&2; exit 1; }
@@ -33,16 +36,17 @@ cmake --build --preset linux-bench -j"${QUILTRA_JOBS:-2}" --target "${targets[@]
 out=$root/out/bench
 mkdir -p "$out/system"
 echo "bench: $(lscpu | sed -n 's/^Model name: *//p'), $(nproc) cores; load average $(cut -d' ' -f1-3 /proc/loadavg)"
-if [ -n "$resampler" ]; then
+if [ -n "$plugin" ]; then
     # One thread each side, so a raised priority (where permitted) keeps other work off it.
     priority=()
     nice -n -5 true 2>/dev/null && priority=(nice -n -5)
-    "${priority[@]}" "$root/build/linux-bench/bin/quiltra-resample-bench" \
+    figures=$out/${plugin/resample/resampler}
+    "${priority[@]}" "$root/build/linux-bench/bin/quiltra-$plugin-bench" \
         --benchmark_repetitions="${QUILTRA_BENCH_REPETITIONS:-3}" \
         --benchmark_display_aggregates_only=true \
-        --benchmark_out="$out/resampler.json" --benchmark_out_format=json \
-        "$@" 2>&1 | tee "$out/resampler.txt"
-    echo "bench: figures in $out/resampler.txt and $out/resampler.json"
+        --benchmark_out="$figures.json" --benchmark_out_format=json \
+        "$@" 2>&1 | tee "$figures.txt"
+    echo "bench: figures in $figures.txt and $figures.json"
     exit 0
 fi
 "$root/build/linux-bench/bin/quiltra-bench" --system-dir="$out/system" \

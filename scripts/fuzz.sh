@@ -15,13 +15,13 @@ set -uo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 
-all_targets=(pass_thru_fuzz profile_fuzz scanner_config_fuzz control_fuzz calibration_fuzz)
+all_targets=(pass_thru_fuzz profile_fuzz scanner_config_fuzz control_fuzz calibration_fuzz prefilter_fuzz)
 # The longest input of each target: enough for every path of what it reads (a profile file
 # with several sections and a run of operations, a Quiltra.ini of two scanners with cameras
 # and calibration entries, a few dozen commands), and short enough that an execution stays
 # short, since each one's cost grows with the file it reads and writes or the commands it runs.
 declare -A max_len=([pass_thru_fuzz]=4096 [profile_fuzz]=256 [scanner_config_fuzz]=512
-                    [control_fuzz]=256 [calibration_fuzz]=4096)
+                    [control_fuzz]=256 [calibration_fuzz]=4096 [prefilter_fuzz]=4096)
 targets=()
 limit=(-runs=10000000)
 len_override=

@@ -8,6 +8,8 @@
 #include <limits>
 #include <vector>
 
+#include "text_line.h"
+
 namespace quiltra::calibration {
 namespace {
 
@@ -15,19 +17,8 @@ constexpr std::string_view kFormatName = "quiltra-calibration";
 // No calibration file is anywhere near this size; a larger file is the wrong file.
 constexpr std::size_t kMaxFileBytes = 1 << 20;
 
-bool isBlank(char c) {
-    return c == ' ' || c == '\t';
-}
-
-std::string_view trim(std::string_view s) {
-    while (!s.empty() && isBlank(s.front())) {
-        s.remove_prefix(1);
-    }
-    while (!s.empty() && isBlank(s.back())) {
-        s.remove_suffix(1);
-    }
-    return s;
-}
+using plugins::isBlank;
+using plugins::trim;
 
 std::vector<std::string_view> split(std::string_view s) {
     std::vector<std::string_view> words;

@@ -1,52 +1,19 @@
-// The four functions of the resampler plug-in. Instances are pointers to Resampler objects
-// kept in a registry, so that an instance of 0, one already released or any other unknown
-// value is refused instead of followed.
+// The four functions of the resampler plug-in; its instances are Resampler objects in an
+// InstanceRegistry.
 #include <quiltra/plugin.h>
 
 #include <memory>
-#include <mutex>
 #include <new>
-#include <unordered_map>
 
+#include "instance_registry.h"
 #include "resampler.h"
 
 namespace {
 
 using quiltra::resample::Resampler;
 
-class Registry {
-public:
-    uintptr_t add(std::unique_ptr<Resampler> resampler) {
-        const auto handle = reinterpret_cast<uintptr_t>(resampler.get());
-        std::lock_guard guard(mutex_);
-        instances_.emplace(handle, std::move(resampler));
-        return handle;
-    }
-    // The instance, kept alive for the caller even if another thread releases it meanwhile.
-    std::shared_ptr<Resampler> find(uintptr_t handle) const {
-        std::lock_guard guard(mutex_);
-        auto it = instances_.find(handle);
-        return it == instances_.end() ? nullptr : it->second;
-    }
-    bool remove(uintptr_t handle) {
-        std::shared_ptr<Resampler> last;  // freed after the lock is released
-        std::lock_guard guard(mutex_);
-        auto it = instances_.find(handle);
-        if (it == instances_.end()) {
-            return false;
-        }
-        last = std::move(it->second);
-        instances_.erase(it);
-        return true;
-    }
-
-private:
-    mutable std::mutex mutex_;  // guards instances_
-    std::unordered_map<uintptr_t, std::shared_ptr<Resampler>> instances_;
-};
-
-Registry& registry() {
-    static Registry instances;
+quiltra::plugins::InstanceRegistry<Resampler>& registry() {
+    static quiltra::plugins::InstanceRegistry<Resampler> instances;
     return instances;
 }
 

@@ -11,6 +11,8 @@
 #pragma once
 
 #include <memory>
+#include <string>
+#include <vector>
 
 namespace quiltra::platform {
 
@@ -55,6 +57,14 @@ public:
     int getString(const char* section, const char* key, const char* defaultValue, char* buffer,
                   int size) const;
     int getInt(const char* section, const char* key, int defaultValue) const;
+
+    // For a checker of the file's names (the library reads only names it knows): the section
+    // names in file order, a name as often as it has a header; and the key names of the first
+    // section called `section`, in line order, empty names left out (the lines before the
+    // first header form the section ""). On Windows as the system lists them
+    // (GetPrivateProfileSectionNamesA; GetPrivateProfileStringA with a null key).
+    std::vector<std::string> sectionNames() const;
+    std::vector<std::string> keyNames(const char* section) const;
 
 private:
     struct State;

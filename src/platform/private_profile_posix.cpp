@@ -463,6 +463,35 @@ int ProfileReader::getInt(const char* section, const char* key, int defaultValue
     return intValue(state_->read ? &state_->profile : nullptr, section, key, defaultValue);
 }
 
+std::vector<std::string> ProfileReader::sectionNames() const {
+    std::vector<std::string> names;
+    std::string_view name;
+    for (const std::string& line : state_->profile.lines) {
+        if (sectionHeader(line, name)) {
+            names.emplace_back(name);
+        }
+    }
+    return names;
+}
+
+std::vector<std::string> ProfileReader::keyNames(const char* section) const {
+    std::vector<std::string> names;
+    std::size_t begin = 0;
+    std::size_t end = 0;
+    if (section == nullptr || !findSection(state_->profile, trim(section), begin, end)) {
+        return names;
+    }
+    std::string_view key;
+    std::string_view value;
+    bool hasValue = false;
+    for (std::size_t i = begin; i < end; ++i) {
+        if (keyLine(state_->profile.lines[i], key, value, hasValue) && !key.empty()) {
+            names.emplace_back(key);
+        }
+    }
+    return names;
+}
+
 int getPrivateProfileString(const char* section, const char* key, const char* defaultValue,
                             char* buffer, int size, const char* file) {
     return ProfileReader(file).getString(section, key, defaultValue, buffer, size);

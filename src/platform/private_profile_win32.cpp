@@ -1,6 +1,8 @@
 #include <windows.h>
 
+#include <cstring>
 #include <string>
+#include <vector>
 
 #include "platform/private_profile.h"
 
@@ -46,6 +48,47 @@ int ProfileReader::getString(const char* section, const char* key, const char* d
 int ProfileReader::getInt(const char* section, const char* key, int defaultValue) const {
     return getPrivateProfileInt(section, key, defaultValue,
                                 state_->isNull ? nullptr : state_->file.c_str());
+}
+
+namespace {
+
+// A list of NUL-terminated names ending in an empty one, as the enumerating calls fill it;
+// `fill` is called with ever larger buffers until the list fits.
+template <typename Fill>
+std::vector<std::string> nameList(Fill fill) {
+    std::vector<char> buffer;
+    for (DWORD size = 4096;; size *= 2) {
+        buffer.assign(size, '\0');
+        const DWORD length = fill(buffer.data(), size);
+        if (length + 2 < size || size >= (1u << 26)) {
+            break;
+        }
+    }
+    std::vector<std::string> names;
+    for (const char* name = buffer.data(); *name != '\0'; name += std::strlen(name) + 1) {
+        names.emplace_back(name);
+    }
+    return names;
+}
+
+}  // namespace
+
+std::vector<std::string> ProfileReader::sectionNames() const {
+    if (state_->isNull) {
+        return {};
+    }
+    return nameList([this](char* buffer, DWORD size) {
+        return GetPrivateProfileSectionNamesA(buffer, size, state_->file.c_str());
+    });
+}
+
+std::vector<std::string> ProfileReader::keyNames(const char* section) const {
+    if (state_->isNull || section == nullptr) {
+        return {};
+    }
+    return nameList([this, section](char* buffer, DWORD size) {
+        return GetPrivateProfileStringA(section, nullptr, "", buffer, size, state_->file.c_str());
+    });
 }
 
 struct ProfileEdit::State {

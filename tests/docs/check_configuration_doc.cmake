@@ -16,7 +16,7 @@ set(parts quiltra simcam)
 set(quiltra_sources
     src/config/configuration_file.cpp src/config/scanner_builder.cpp src/config/first_start.cpp
     src/host/driver_host.cpp tools/quiltra_calibrate/calibration_run.cpp
-    tools/quiltra_calibrate/scene_check.cpp tools/quiltra_grab/scanner_layout.cpp)
+    tools/quiltra_calibrate/scene_check.cpp tools/common/scanner_layout.cpp)
 set(quiltra_exceptions "")
 set(simcam_sources tools/simcam/sim_settings.cpp)
 # ExposureTime is the port property of the file key ExposureDelay.

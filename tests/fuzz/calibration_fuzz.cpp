@@ -15,6 +15,7 @@
 namespace {
 
 using quiltra::fuzz::check;
+using quiltra::fuzz::withCrLf;
 namespace calibration = quiltra::calibration;
 
 bool allFinite(const calibration::Model& model) {
@@ -35,17 +36,6 @@ bool plainUnit(const std::string& units) {
         letters = letters && ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'));
     }
     return letters;
-}
-
-std::string withCrLf(std::string_view text) {
-    std::string out;
-    for (char c : text) {
-        if (c == '\n') {
-            out += '\r';
-        }
-        out += c;
-    }
-    return out;
 }
 
 // The text reads back as `model`.

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <string_view>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size);
 
@@ -50,6 +51,18 @@ private:
     std::size_t size_;
     std::size_t at_ = 0;
 };
+
+// `text` with every LF turned into CR LF.
+inline std::string withCrLf(std::string_view text) {
+    std::string out;
+    for (char c : text) {
+        if (c == '\n') {
+            out += '\r';
+        }
+        out += c;
+    }
+    return out;
+}
 
 // Stops the run with a message when an invariant does not hold: libFuzzer keeps the input
 // as a crash, and the replay program fails.

@@ -242,6 +242,19 @@ TEST_F(PrivateProfile, KeysBeforeTheFirstSectionFormASectionWithoutAName) {
     EXPECT_EQ(content(), "n=2\n[A]\na=2\n");
 }
 
+TEST_F(PrivateProfile, NamesAreListedInFileOrderAsWritten) {
+    given(
+        "; comment\n[Config]\nCameraDriver=a\n  Verbose = 1\n[ Scanner0001 ]\nScnas=4\n"
+        "[Empty]\n");
+    const ProfileReader reader(path.c_str());
+    EXPECT_EQ(reader.sectionNames(), (std::vector<std::string>{"Config", "Scanner0001", "Empty"}));
+    EXPECT_EQ(reader.keyNames("config"), (std::vector<std::string>{"CameraDriver", "Verbose"}));
+    EXPECT_EQ(reader.keyNames("Scanner0001"), (std::vector<std::string>{"Scnas"}));
+    EXPECT_TRUE(reader.keyNames("Empty").empty());
+    EXPECT_TRUE(reader.keyNames("Missing").empty());
+    EXPECT_TRUE(ProfileReader(folder.file("none.ini").c_str()).sectionNames().empty());
+}
+
 #if !defined(_WIN32)
 // Our own implementation's documented rules, where the system functions behave otherwise.
 

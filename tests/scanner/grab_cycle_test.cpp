@@ -4,6 +4,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -90,6 +91,30 @@ TEST_F(GrabCycle, TheReferenceResamplerTurnsAndCutsACamerasField) {
         closeCVLPort(0, kScannerPort);
         finalize();
     }
+}
+
+TEST_F(GrabCycle, TheReferencePrefilterFiltersACamerasImagesWithItsOptions) {
+    // Camera 2 through the real prefilter plug-in: gain 2 from its file, offset 1 from the
+    // options, so each byte p comes out as min(2p + 1, 255).
+    const std::string file = dir_.file("camera2.pf");
+    writeFile(file, "quiltra-prefilter 1\ngain = 2\n");
+    std::string sections = scannerSections({1, 2}, 1, 4, 6);
+    sections += "FilterDLL=" + libraryPath("OvixImageFilter") + "\nPrefilter=" + file +
+                "\nPrefilterOptions=offset=1\n";
+    start(sections, {1, 2}, 6, 4, 24);
+    openScanner();
+    deliver({1, 2});
+
+    FinalImageModel model(size_[0], 4, 1, bytesPerPixel_);
+    model.place(0, 0, 1, 0, 6, 4, 6, 4);
+    model.place(0, 6, 2, 0, 6, 4, 6, 4);
+    for (int i = 0; i < 4; ++i) {
+        for (int k = 6 * bytesPerPixel_; k < 12 * bytesPerPixel_; ++k) {
+            uint8_t& v = model.bytes[std::size_t(i) * 12 * bytesPerPixel_ + k];
+            v = uint8_t(std::min(2 * v + 1, 255));
+        }
+    }
+    EXPECT_EQ(finalImage(), model.bytes);
 }
 
 TEST_F(GrabCycle, PassThroughNotificationsAndCompletionComeInTheirOrder) {

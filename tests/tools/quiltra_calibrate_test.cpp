@@ -1,11 +1,13 @@
 // quiltra-calibrate on simulated cameras with known mounting errors: the target grabbed
 // through simcam's ports, the fitted models against simcam's closed-form model, the written
-// fields tiling the covered width, and the refusal when a camera sees too little.
+// fields tiling the covered width, and the refusal when a camera sees too little. The flat
+// field: references from synthetic images of known shading, read back by the prefilter plug-in.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
 #include <fstream>
+#include <random>
 #include <sstream>
 
 #include "calibrate_options.h"
@@ -13,9 +15,11 @@
 #include "calibration_file.h"
 #include "calibration_run.h"
 #include "camera_model.h"
+#include "flat_field.h"
 #include "grab_session.h"
 #include "platform/private_profile.h"
 #include "png_file.h"
+#include "prefilter.h"
 #include "scene_check.h"
 #include "test_support.h"
 
@@ -180,7 +184,7 @@ TEST_F(QuiltraCalibrate, CalibratedFinalImageShowsTheSceneWithoutVisibleSeams) {
     ASSERT_EQ(run(rig), calibrate::kExitOk) << output_;
     const calibrate::GreyImage scene = calibrate::demoScene(2000, 600);
     ASSERT_TRUE(
-        grab::writePngFile(dir_.file("scene.png"), scene.width, scene.height, 1, scene.pixels));
+        tools::writePngFile(dir_.file("scene.png"), scene.width, scene.height, 1, scene.pixels));
     writeFile(dir_.file("simcam.ini"),
               simcamSettings(rig, "scene.png\nScenePitch=0.1\nScrollRows=0"));
     const std::string driver = libraryPath("simcam");
@@ -260,6 +264,22 @@ TEST(StitchCheck, JudgesTheMeanThePercentileAndTheSeams) {
             EXPECT_NE(failures.find(c.fails), std::string::npos) << c.name << ": " << failures;
         }
     }
+}
+
+// The segments' means of a final image of 2 bands of 3 cameras, each segment 4 x 2 pixels,
+// and the largest difference within a band (the bands themselves may differ).
+TEST(StitchCheck, SegmentMeansAndTheirSpreadWithinABand) {
+    calibrate::GreyImage image{12, 4, std::vector<unsigned char>(48)};
+    for (int r = 0; r < 4; ++r) {
+        for (int c = 0; c < 12; ++c) {
+            // Band 2 is 100 brighter; camera 3 of band 1 has one pixel in eight 8 brighter.
+            image.pixels[std::size_t(r) * 12 + c] =
+                static_cast<unsigned char>((r >= 2 ? 150 : 50) + (r == 0 && c == 8 ? 8 : 0));
+        }
+    }
+    const auto means = calibrate::segmentMeans(image, 2, 3);
+    EXPECT_EQ(means, (std::vector<std::vector<double>>{{50, 50, 51}, {150, 150, 150}}));
+    EXPECT_EQ(calibrate::largestBandSpread(means), 1.0);
 }
 
 struct RefusalCase {
@@ -433,6 +453,253 @@ TEST(QuiltraCalibrateCheck, SaysWhatAFileHoldsOrWhyThePlugInRefusesIt) {
             EXPECT_FALSE(err.str().empty()) << c.what;
         }
     }
+}
+
+// A camera's shading as simcam renders it, with noise of up to `noise` grey levels either way.
+struct Shading {
+    double gain = 0.0;
+    double vignetting = 0.0;
+    int darkOffset = 0;
+};
+
+constexpr int kFlatWidth = 64;
+constexpr int kFlatHeight = 48;
+
+// A kFlatWidth x kFlatHeight image of a uniform scene of grey `level` through the shading.
+std::string shadedImage(const Shading& shading, int level, int channels, int noise,
+                        std::mt19937& random) {
+    std::string bytes;
+    const double cu = (kFlatWidth - 1) / 2.0;
+    const double cv = (kFlatHeight - 1) / 2.0;
+    std::uniform_int_distribution<int> jitter(-noise, noise);
+    for (int y = 0; y < kFlatHeight; ++y) {
+        for (int x = 0; x < kFlatWidth; ++x) {
+            const double radial = ((x - cu) * (x - cu) + (y - cv) * (y - cv)) / (cu * cu + cv * cv);
+            for (int c = 0; c < channels; ++c) {
+                const double value =
+                    level * (1.0 + shading.gain) * (1.0 - shading.vignetting * radial) +
+                    shading.darkOffset + jitter(random);
+                bytes += static_cast<char>(std::lround(std::clamp(value, 0.0, 255.0)));
+            }
+        }
+    }
+    return bytes;
+}
+
+std::string pnm(int width, int height, int channels, const std::string& bytes) {
+    return (channels == 1 ? "P5\n" : "P6\n") + std::to_string(width) + " " +
+           std::to_string(height) + "\n255\n" + bytes;
+}
+
+// Writes `count` images of the shaded scene as PGM/PPM files; their paths.
+std::vector<std::string> writeShadedImages(const TempDir& dir, const char* name, int count,
+                                           const Shading& shading, int level, int channels) {
+    std::mt19937 random(static_cast<uint32_t>(level * 7 + channels));
+    std::vector<std::string> files;
+    for (int i = 0; i < count; ++i) {
+        files.push_back(dir.file(std::string(name) + std::to_string(i) + ".pnm"));
+        writeFile(files.back(), pnm(kFlatWidth, kFlatHeight, channels,
+                                    shadedImage(shading, level, channels, 3, random)));
+    }
+    return files;
+}
+
+struct FlatFieldCase {
+    const char* name;
+    Shading shading;
+    int channels;
+    double flatLevel;  // 0: the flat's own mean
+};
+
+class FlatField : public ::testing::TestWithParam<FlatFieldCase> {};
+
+// Eight dark and eight flat images with noise make references that the plug-in reads; an
+// image of another uniform scene through the same camera then comes out even.
+TEST_P(FlatField, ReferencesMakeAShadedUniformSceneEven) {
+    const FlatFieldCase& c = GetParam();
+    TempDir dir;
+    calibrate::FlatFieldRequest request;
+    request.darkImages = writeShadedImages(dir, "dark", 8, c.shading, 0, c.channels);
+    request.flatImages = writeShadedImages(dir, "flat", 8, c.shading, 200, c.channels);
+    request.outDir = dir.file("references");
+    request.systemDir = dir.str();
+    request.camera = 2;
+    request.flatLevel = c.flatLevel;
+    std::ostringstream out;
+    std::ostringstream err;
+    ASSERT_EQ(calibrate::runFlatField(request, out, err), calibrate::kExitOk) << err.str();
+
+    char key[256] = "";
+    platform::getPrivateProfileString("Scanner0001.Camera2", "Prefilter", "", key, sizeof key,
+                                      dir.file("Quiltra.ini").c_str());
+    EXPECT_STREQ(key, "references/Scanner0001.Camera2.pf");
+    prefilter::Image dark;
+    std::string bytes;
+    std::string error;
+    const std::string darkFile =
+        dir.file("references/Scanner0001.Camera2.dark") + (c.channels == 1 ? ".pgm" : ".ppm");
+    ASSERT_TRUE(prefilter::readBytes(darkFile, 1 << 20, bytes, error)) << error;
+    ASSERT_TRUE(prefilter::parseImage(bytes, dark, error)) << error;
+    EXPECT_EQ(dark.channels, c.channels);
+    double darkMean = 0.0;
+    for (uint8_t byte : dark.pixels) {
+        ASSERT_NEAR(byte, c.shading.darkOffset, 3) << "the mean of eight images, noise +-3";
+        darkMean += byte / static_cast<double>(dark.pixels.size());
+    }
+    EXPECT_NEAR(darkMean, c.shading.darkOffset, 0.2);
+
+    auto prefilter = prefilter::Prefilter::create(
+        "f", dir.file("references/Scanner0001.Camera2.pf").c_str(), "", error);
+    ASSERT_NE(prefilter, nullptr) << error;
+    std::mt19937 random(5);
+    std::string image = shadedImage(c.shading, 120, c.channels, 0, random);
+    auto spread = [](const std::string& pixels) {
+        const auto [low, high] = std::minmax_element(
+            pixels.begin(), pixels.end(), [](char a, char b) { return uint8_t(a) < uint8_t(b); });
+        return uint8_t(*high) - uint8_t(*low);
+    };
+    const int before = spread(image);
+    ImageDescriptor descriptor{
+        kFlatHeight, kFlatWidth, static_cast<uint8_t>(c.channels), {}, image.data()};
+    ASSERT_EQ(prefilter->execute(&descriptor, &descriptor, ""), prefilter::kFiltered);
+    double mean = 0.0;
+    for (char byte : image) {
+        mean += uint8_t(byte) / static_cast<double>(image.size());
+    }
+    double squares = 0.0;
+    for (char byte : image) {
+        squares += (uint8_t(byte) - mean) * (uint8_t(byte) - mean);
+    }
+    // The references' own noise (+-3 over eight images) is all that is left.
+    EXPECT_LE(std::sqrt(squares / static_cast<double>(image.size())), 1.0);
+    EXPECT_LE(spread(image), 8) << "before the correction " << before;
+    if (c.flatLevel > 0.0) {
+        EXPECT_NEAR(mean, 120.0 * c.flatLevel / 200.0, 1.0);
+    }
+}
+
+const FlatFieldCase kFlatFieldCases[] = {
+    {"StrongVignettingAndDarkOffset", {0.0, 0.5, 20}, 1, 0.0},
+    {"GainCorrectedToTheTargetLevel", {0.25, 0.3, 8}, 1, 200.0},
+    {"LowGainCorrectedToALowerLevel", {-0.3, 0.2, 4}, 1, 100.0},
+    {"ColourCamera", {0.1, 0.4, 12}, 3, 200.0},
+};
+
+INSTANTIATE_TEST_SUITE_P(SyntheticCameras, FlatField, ::testing::ValuesIn(kFlatFieldCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+struct FlatFieldRefusal {
+    const char* name;
+    int darkCount, flatCount;
+    Shading dark, flat;  // of the dark (level 0) and flat (level 200, or flatScene) images
+    int flatScene;
+    int oddOne;  // 0: none; 1: the second flat image is 32 pixels narrower; 2: it is colour;
+                 // 3: it is missing
+    int exitCode;
+    std::vector<const char*> said;
+};
+
+class FlatFieldRefusals : public ::testing::TestWithParam<FlatFieldRefusal> {};
+
+TEST_P(FlatFieldRefusals, SayWhyAndWriteNothing) {
+    const FlatFieldRefusal& c = GetParam();
+    TempDir dir;
+    calibrate::FlatFieldRequest request;
+    request.darkImages = writeShadedImages(dir, "dark", c.darkCount, c.dark, 0, 1);
+    request.flatImages = writeShadedImages(dir, "flat", c.flatCount, c.flat, c.flatScene, 1);
+    if (c.oddOne == 1) {
+        writeFile(request.flatImages[1],
+                  pnm(32, kFlatHeight, 1, std::string(32 * kFlatHeight, 'x')));
+    } else if (c.oddOne == 2) {
+        writeFile(request.flatImages[1],
+                  pnm(kFlatWidth, kFlatHeight, 3, std::string(kFlatWidth * kFlatHeight * 3, 'x')));
+    } else if (c.oddOne == 3) {
+        std::filesystem::remove(request.flatImages[1]);
+    }
+    request.outDir = dir.file("references");
+    request.systemDir = dir.str();
+    request.camera = 1;
+    std::ostringstream out;
+    std::ostringstream err;
+    EXPECT_EQ(calibrate::runFlatField(request, out, err), c.exitCode) << err.str();
+    for (const char* part : c.said) {
+        EXPECT_NE(err.str().find(part), std::string::npos) << part << " in:\n" << err.str();
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir.file("references")));
+    EXPECT_FALSE(std::filesystem::exists(dir.file("Quiltra.ini")));
+}
+
+const FlatFieldRefusal kFlatFieldRefusals[] = {
+    {"NoDarkImages", 0, 2, {}, {}, 200, 0, calibrate::kExitUsage, {"no dark images given"}},
+    {"NoFlatImages", 2, 0, {}, {}, 200, 0, calibrate::kExitUsage, {"no flat images given"}},
+    {"FlatOfAnotherSize",
+     2,
+     3,
+     {},
+     {},
+     200,
+     1,
+     calibrate::kExitBadReferences,
+     {"flat image 2 (", "is 32 x 48 grey, dark image 1 (", "64 x 48 grey", "one size and kind"}},
+    {"ColourAmongGrey",
+     2,
+     3,
+     {},
+     {},
+     200,
+     2,
+     calibrate::kExitBadReferences,
+     {"flat image 2 (", "64 x 48 colour"}},
+    {"MissingImage", 2, 3, {}, {}, 200, 3, calibrate::kExitGrab, {"cannot read flat image 2 ("}},
+    {"FlatDarkerThanTheDark",
+     2,
+     2,
+     {0.0, 0.0, 100},
+     {},
+     20,
+     0,
+     calibrate::kExitBadReferences,
+     {"the flat images (mean 20", "are not brighter than the dark images (mean 100"}},
+};
+
+INSTANTIATE_TEST_SUITE_P(BadImages, FlatFieldRefusals, ::testing::ValuesIn(kFlatFieldRefusals),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// The command line: both kinds of image required, the level in range, --name and --out.
+TEST(QuiltraCalibrateFlatFieldCommand, ParsesItsOptions) {
+    TempDir dir;
+    const std::string dark = writeShadedImages(dir, "dark", 1, {}, 0, 1)[0];
+    const std::string flat = writeShadedImages(dir, "flat", 1, {}, 200, 1)[0];
+    const std::string folder = dir.file("out");
+    struct Case {
+        std::vector<std::string> arguments;
+        int exitCode;
+    };
+    const Case cases[] = {
+        {{"--dark", dark}, calibrate::kExitUsage},
+        {{"--flat", flat}, calibrate::kExitUsage},
+        {{"--dark", dark, "--flat", flat, "--flat-level", "300"}, calibrate::kExitUsage},
+        {{"--dark", dark, "--flat", flat, "--camera", "0"}, calibrate::kExitUsage},
+        {{"--dark", dark, dark, "--flat", flat, "--out", folder, "--name", "cam"},
+         calibrate::kExitOk},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> words = {"flatfield"};
+        words.insert(words.end(), c.arguments.begin(), c.arguments.end());
+        std::vector<char*> argv;
+        for (std::string& word : words) {
+            argv.push_back(word.data());
+        }
+        std::ostringstream out;
+        std::ostringstream err;
+        EXPECT_EQ(
+            calibrate::runFlatFieldCommand(static_cast<int>(argv.size()), argv.data(), out, err),
+            c.exitCode)
+            << words.back() << ": " << err.str();
+    }
+    EXPECT_NE(readFile(dir.file("out/cam.pf")).find("dark = cam.dark.pgm\nflat = cam.flat.pgm\n"),
+              std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(dir.file("Quiltra.ini"))) << "no --camera, no key";
 }
 
 }  // namespace

@@ -384,13 +384,18 @@ protected:
     // stamps[band][segment] of one final image.
     using Stamps = std::vector<std::vector<std::optional<simcam::FrameStamp>>>;
 
-    static grab::ScannerLayout layout(int overlap) {
-        grab::ScannerLayout layout;
+    static tools::ScannerLayout layout(int overlap) {
+        tools::ScannerLayout layout;
         layout.name = "Scanner0001";
         layout.scans = kScans;
         layout.overlap = overlap;
         for (int i = 0; i < kCameras; ++i) {
-            layout.segments.push_back(grab::ScannerSegment{i, kColumns, kRows, i + 1});
+            tools::ScannerSegment segment;
+            segment.port = i;
+            segment.columns = kColumns;
+            segment.rows = kRows;
+            segment.camera = i + 1;
+            layout.segments.push_back(segment);
         }
         return layout;
     }
@@ -535,9 +540,9 @@ TEST(ScannerLayoutFromQuiltraIni, SegmentsAndBandsAreSizedAsQuiltraBuildsTheScan
         if (!c.ini.empty()) {
             writeFile(dir.file("Quiltra.ini"), c.ini);
         }
-        const grab::ScannerLayout layout = grab::readScannerLayout(dir.str(), "Scanner0001");
+        const tools::ScannerLayout layout = tools::readScannerLayout(dir.str(), "Scanner0001");
         std::vector<Segment> segments;
-        for (const grab::ScannerSegment& segment : layout.segments) {
+        for (const tools::ScannerSegment& segment : layout.segments) {
             segments.push_back({segment.port, segment.columns, segment.rows});
         }
         EXPECT_EQ(layout.scans, c.scans) << c.what;

@@ -119,7 +119,8 @@ TEST_F(Simcam, BadSettingsAreReportedAndReplacedByDefaults) {
     writeFile(dir_.file("simcam.ini"),
               "[Simcam]\nCameras=999\nTargetSquare=-1\nTargetRows=x\n[Camera1]\nName=Cam1\n"
               "Width=abc\nPixelSize=16\nExposureDelay=-5\nScene=missing.png\nRotation=200\n"
-              "K1=abc\nShiftRows=3\n[Camera2]\nName=Cam1\nScene=target\n");
+              "K1=abc\nShiftRows=3\nVignetting=1.5\nGain=x\nDarkOffset=300\nUniformLevel=-3\n"
+              "[Camera2]\nName=Cam1\nScene=target\n");
     ASSERT_EQ(start(), 1);
     EXPECT_TRUE(recorder().hasDebugMessage({"Cameras=999", "1 to 64", "using 3"}));
     EXPECT_TRUE(recorder().hasDebugMessage({"[Camera1]", "Width=abc", "using 640"}));
@@ -132,6 +133,10 @@ TEST_F(Simcam, BadSettingsAreReportedAndReplacedByDefaults) {
     EXPECT_TRUE(recorder().hasDebugMessage({"[Camera1] Rotation=200", "-180 to 180", "using 0"}));
     EXPECT_TRUE(recorder().hasDebugMessage({"[Camera1] K1=abc", "-1 to 1", "using 0"}));
     EXPECT_TRUE(recorder().hasDebugMessage({"[Camera1]", "mounting errors apply only", "ignored"}));
+    EXPECT_TRUE(recorder().hasDebugMessage({"[Camera1] Vignetting=1.5", "0 to 1", "using 0"}));
+    EXPECT_TRUE(recorder().hasDebugMessage({"[Camera1] Gain=x", "-1 to 4", "using 0"}));
+    EXPECT_TRUE(recorder().hasDebugMessage({"[Camera1] DarkOffset=300", "0 to 255", "using 0"}));
+    EXPECT_TRUE(recorder().hasDebugMessage({"[Camera1] UniformLevel=-3", "using 200"}));
     EXPECT_TRUE(recorder().hasDebugMessage({"[Camera2] Scene=target", "the plane is blank"}));
     // Still a working camera with the defaults.
     EXPECT_EQ(open(0, "Cam1"), (std::array<int, 2>{640, 480}));
@@ -343,6 +348,64 @@ TEST_F(Simcam, GreyCameraSeesAnImageFileAsLuma) {
     EXPECT_EQ(delivery.pixels[64 * 15 + 63], 240);
 }
 
+// The test pattern's grey at scene (x, y), written out here so that a change to it shows.
+int patternGrey(int x, int y) {
+    return x % 128 == 0 || y % 128 == 0 ? 255 : (((x >> 5) + (y >> 5)) & 1) != 0 ? 200 : 56;
+}
+
+TEST_F(Simcam, ShadingScalesTheSceneFallsOffToTheCornersAndAddsTheDarkOffset) {
+    // 65 x 41 pixels: the centre pixel (32, 20) is the image centre, r = 0 there.
+    struct Case {
+        const char* name;
+        std::string keys;  // besides the size and Stamp=0
+        int centre;        // expected at (32, 20), the corners (0, 0) and (64, 40), and (16, 10)
+        int corner;
+        int between;  // -1: the test pattern at every pixel
+    };
+    const Case cases[] = {
+        {"the pattern without shading keys", "", 0, 0, -1},
+        {"the pattern with every shading key 0", "Gain=0\nVignetting=0\nDarkOffset=0\n", 0, 0, -1},
+        {"uniform at its default level", "Scene=uniform\n", 200, 200, 200},
+        {"uniform with gain", "Scene=uniform\nUniformLevel=100\nGain=0.5\n", 150, 150, 150},
+        // r^2 / R^2 = 1/4 halfway to the corner: 200 x (1 - 0.4 / 4) = 180.
+        {"uniform with vignetting", "Scene=UNIFORM\nVignetting=0.4\n", 200, 120, 180},
+        {"uniform with all three", "Scene=uniform\nGain=-0.5\nVignetting=0.5\nDarkOffset=7\n", 107,
+         57, 95},
+        {"saturates at 255", "Scene=uniform\nUniformLevel=250\nGain=0.2\nDarkOffset=10\n", 255, 255,
+         255},
+        {"a covered lens shows the dark offset alone",
+         "Scene=dark\nVignetting=0.9\nDarkOffset=12\n", 12, 12, 12},
+        {"a covered lens without offset", "Scene=dark\nGain=3\n", 0, 0, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        sim_.finalize();
+        recorder().reset(&sim_);
+        writeSettings({"Width=65\nHeight=41\nExposureDelay=1\nSceneX=0\nStamp=0\n" + c.keys});
+        ASSERT_EQ(start(), 1);
+        open(0, "Cam1");
+        ASSERT_EQ(sim_.doCVLGrab(0, 0), 1);
+        ASSERT_TRUE(recorder().waitForDeliveryCount(1));
+        const std::vector<uint8_t> pixels = recorder().deliveries()[0].pixels;
+        ASSERT_EQ(pixels.size(), 65u * 41u);
+        auto at = [&](int x, int y) { return int{pixels[static_cast<std::size_t>(y * 65 + x)]}; };
+        if (c.between < 0) {
+            for (int y = 0; y < 41; ++y) {
+                for (int x = 0; x < 65; ++x) {
+                    ASSERT_EQ(at(x, y), patternGrey(x, y)) << x << ", " << y;
+                }
+            }
+            continue;
+        }
+        EXPECT_EQ(at(32, 20), c.centre);
+        EXPECT_EQ(at(0, 0), c.corner);
+        EXPECT_EQ(at(64, 40), c.corner);
+        EXPECT_EQ(at(64, 0), c.corner);
+        EXPECT_EQ(at(16, 10), c.between);
+        EXPECT_EQ(at(48, 30), c.between);
+    }
+}
+
 TEST_F(Simcam, DropEveryThirdImageSkipsItsCallbackAndLeavesAGapInFrameNumbers) {
     writeSettings({kSmallCamera + "DropEvery=3\n"});
     ASSERT_EQ(start(), 1);
@@ -440,7 +503,8 @@ TEST_F(Simcam, PropertiesHaveRangesAndRefuseValuesOutsideThem) {
           Range{"ExposureTime", 0, 10000000}, Range{"DropEvery", 0, 1000000},
           Range{"StallAfter", 0, 2147483647}, Range{"RandomDelay", 0, 10000},
           Range{"RandomSeed", 0, 2147483647}, Range{"RefuseGrabAfter", 0, 2147483647},
-          Range{"ScrollRows", 0, 8192}}) {
+          Range{"ScrollRows", 0, 8192}, Range{"DarkOffset", 0, 255},
+          Range{"UniformLevel", 0, 255}}) {
         int minValue = -1;
         int maxValue = -1;
         ASSERT_EQ(sim_.getPropertyRange(0, 0, expected.name, &minValue, &maxValue), 1)

@@ -37,7 +37,8 @@ ParsedCommandLine parseCommandLine(int argc, char** argv) {
         "Exit codes: 0 done, 2 bad command line, 3 images not grabbed or read, 4 a camera sees "
         "too little of the target, 5 the views do not tile, 6 a file could not be written.\n"
         "`quiltra-calibrate check [--camera COLUMNS,ROWS] FILE...` says whether calibration "
-        "files are usable, and why not."};
+        "files are usable, and why not; `quiltra-calibrate flatfield --dark IMAGE... --flat "
+        "IMAGE... [--camera N]` makes a camera's dark and flat references for the prefilter."};
     app.add_option("--image", o.images,
                    "PNG/PGM image of the target, one per camera in order along y (repeatable)");
     std::vector<std::string> grabs;

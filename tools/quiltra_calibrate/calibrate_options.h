@@ -14,12 +14,13 @@ namespace quiltra::calibrate {
 
 enum ExitCode : int {
     kExitOk = 0,
-    kExitUsage = 2,      // bad command line
-    kExitGrab = 3,       // the images could not be grabbed or read
-    kExitTooLittle = 4,  // a camera sees too little of the target
-    kExitNoTiling = 5,   // the cameras' views do not tile the covered width
-    kExitWrite = 6,      // a calibration file or Quiltra.ini could not be written
-    kExitRefused = 7,    // check: a calibration file is refused
+    kExitUsage = 2,          // bad command line
+    kExitGrab = 3,           // the images could not be grabbed or read
+    kExitTooLittle = 4,      // a camera sees too little of the target
+    kExitNoTiling = 5,       // the cameras' views do not tile the covered width
+    kExitWrite = 6,          // a calibration file or Quiltra.ini could not be written
+    kExitRefused = 7,        // check: a calibration file is refused
+    kExitBadReferences = 8,  // flatfield: the images make no dark and flat references
 };
 
 struct GrabbedCamera {

@@ -237,6 +237,36 @@ StitchError compareWithScene(const GreyImage& image, const GreyImage& reference,
     return error;
 }
 
+std::vector<std::vector<double>> segmentMeans(const GreyImage& image, int bands, int cameras) {
+    std::vector<std::vector<double>> means(static_cast<std::size_t>(bands),
+                                           std::vector<double>(static_cast<std::size_t>(cameras)));
+    const int rows = image.height / bands;
+    const int columns = image.width / cameras;
+    for (int band = 0; band < bands; ++band) {
+        for (int camera = 0; camera < cameras; ++camera) {
+            double sum = 0.0;
+            for (int r = band * rows; r < (band + 1) * rows; ++r) {
+                const unsigned char* row = image.pixels.data() + std::size_t(r) * image.width;
+                for (int c = camera * columns; c < (camera + 1) * columns; ++c) {
+                    sum += row[c];
+                }
+            }
+            means[std::size_t(band)][std::size_t(camera)] =
+                rows * columns > 0 ? sum / (double(rows) * columns) : 0.0;
+        }
+    }
+    return means;
+}
+
+double largestBandSpread(const std::vector<std::vector<double>>& means) {
+    double spread = 0.0;
+    for (const std::vector<double>& band : means) {
+        const auto [low, high] = std::minmax_element(band.begin(), band.end());
+        spread = band.empty() ? spread : std::max(spread, *high - *low);
+    }
+    return spread;
+}
+
 GreyImage sideBySide(const std::vector<GreyImage>& images, int gap, int shrink) {
     int columns = 0;
     int rows = 0;

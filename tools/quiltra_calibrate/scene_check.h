@@ -47,6 +47,12 @@ GreyImage sceneAtPitch(const GreyImage& scene, double scenePitch, double topLeft
 StitchError compareWithScene(const GreyImage& image, const GreyImage& reference,
                              const std::vector<int>& seams, int band);
 
+// The mean grey of each segment of a final image cut into `bands` equal rows of `cameras`
+// equal segments: means[band][camera].
+std::vector<std::vector<double>> segmentMeans(const GreyImage& image, int bands, int cameras);
+// The largest difference between two segment means of one band.
+double largestBandSpread(const std::vector<std::vector<double>>& means);
+
 // The images side by side on a white background, `gap` pixels apart, each shrunk by the
 // whole factor `shrink` (the mean of shrink x shrink pixels).
 GreyImage sideBySide(const std::vector<GreyImage>& images, int gap, int shrink);

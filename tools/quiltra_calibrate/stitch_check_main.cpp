@@ -1,11 +1,14 @@
-// quiltra-stitch-check: the demo's scene, pictures of images side by side, and the check of a
-// calibrated scanner's final image against the scene it shows.
+// quiltra-stitch-check: the demo's scene, pictures of images side by side, the check of a
+// calibrated scanner's final image against the scene it shows, and the brightness of a final
+// image's segments.
 //
 //   quiltra-stitch-check scene --out scene.png [--columns N --rows N]
 //   quiltra-stitch-check join --out picture.png [--shrink N] [--gap N] IMAGE...
 //   quiltra-stitch-check check --final F.png --scene S.png --scene-pitch MM --system-dir DIR
 //                              [--scanner Scanner0001] [--band 3]
+//   quiltra-stitch-check segments --final F.png --bands N --cameras N [--max-spread GREY]
 #include <CLI/CLI.hpp>
+#include <cstdio>
 #include <filesystem>
 #include <iostream>
 
@@ -17,7 +20,7 @@ namespace {
 using namespace quiltra::calibrate;
 
 bool save(const std::string& path, const GreyImage& image) {
-    if (quiltra::grab::writePngFile(path, image.width, image.height, 1, image.pixels)) {
+    if (quiltra::tools::writePngFile(path, image.width, image.height, 1, image.pixels)) {
         return true;
     }
     std::cerr << "quiltra-stitch-check: error: cannot write " << path << "\n";
@@ -76,6 +79,17 @@ int main(int argc, char** argv) {
     check->add_option("--max-mean", limits.mean, "grey levels");
     check->add_option("--max-p99", limits.percentile99, "grey levels");
     check->add_option("--max-seam-factor", limits.seamFactor, "seam band mean / mean elsewhere");
+
+    int bands = 1;
+    int cameras = 1;
+    double maxSpread = -1.0;
+    CLI::App* segments = app.add_subcommand(
+        "segments", "the mean grey of each segment of a final image, band by band");
+    segments->add_option("--final", final, "the final image (PNG)")->required();
+    segments->add_option("--bands", bands, "scans of the image")->check(CLI::Range(1, 1000));
+    segments->add_option("--cameras", cameras, "segments of a band")->check(CLI::Range(1, 32));
+    segments->add_option("--max-spread", maxSpread,
+                         "fail when two segments of one band differ by more (grey levels)");
     CLI11_PARSE(app, argc, argv);
 
     if (scene->parsed()) {
@@ -91,6 +105,27 @@ int main(int argc, char** argv) {
         return save(out, sideBySide(loaded, gap, shrink)) ? 0 : 1;
     }
     GreyImage image;
+    if (segments->parsed()) {
+        if (!load(final, image)) {
+            return 1;
+        }
+        const auto means = segmentMeans(image, bands, cameras);
+        for (std::size_t band = 0; band < means.size(); ++band) {
+            std::printf("band %zu:", band + 1);
+            for (double mean : means[band]) {
+                std::printf(" %6.2f", mean);
+            }
+            std::printf("\n");
+        }
+        const double spread = largestBandSpread(means);
+        std::printf("largest difference within a band: %.2f grey levels\n", spread);
+        if (maxSpread >= 0.0 && spread > maxSpread) {
+            std::cerr << "quiltra-stitch-check: error: " << final << ": segments of one band "
+                      << "differ by " << spread << " grey levels, more than " << maxSpread << "\n";
+            return 1;
+        }
+        return 0;
+    }
     GreyImage plane;
     if (!load(final, image) || !load(sceneFile, plane)) {
         return 1;

@@ -8,7 +8,7 @@
 
 namespace quiltra::grab {
 
-FinalImageCheck::FinalImageCheck(ScannerLayout layout) : layout_(std::move(layout)) {}
+FinalImageCheck::FinalImageCheck(tools::ScannerLayout layout) : layout_(std::move(layout)) {}
 
 std::string FinalImageCheck::segmentName(std::size_t i) const {
     const int n = static_cast<int>(i);
@@ -24,7 +24,7 @@ std::vector<std::string> FinalImageCheck::check(const uint8_t* pixels, int width
     if (segments == 0 || width != layout_.width() ||
         static_cast<long long>(height) != static_cast<long long>(layout_.scans) * bandHeight) {
         std::string columns;
-        for (const ScannerSegment& segment : layout_.segments) {
+        for (const tools::ScannerSegment& segment : layout_.segments) {
             columns += (columns.empty() ? "" : "+") + std::to_string(segment.columns);
         }
         faults.push_back(format(
@@ -34,7 +34,7 @@ std::vector<std::string> FinalImageCheck::check(const uint8_t* pixels, int width
             layout_.scans, bandHeight));
     }
     for (std::size_t i = 0; faults.empty() && i < segments; ++i) {
-        const ScannerSegment& segment = layout_.segments[i];
+        const tools::ScannerSegment& segment = layout_.segments[i];
         if (segment.columns < simcam::kStampWidth || segment.rows < simcam::kStampHeight) {
             faults.push_back(format("%s is %d x %d pixels, too small for a frame stamp (%d x %d)",
                                     segmentName(i).c_str(), segment.columns, segment.rows,
@@ -58,7 +58,7 @@ std::vector<std::string> FinalImageCheck::check(const uint8_t* pixels, int width
 FinalImageCheck::Frames FinalImageCheck::readSegment(std::size_t i, const uint8_t* pixels,
                                                      int width, int bytesPerPixel,
                                                      std::vector<std::string>& faults) const {
-    const ScannerSegment& segment = layout_.segments[i];
+    const tools::ScannerSegment& segment = layout_.segments[i];
     const int x = layout_.segmentX(i);
     const std::ptrdiff_t rowStride = static_cast<std::ptrdiff_t>(width) * bytesPerPixel;
     Frames frames;

@@ -18,14 +18,14 @@ public:
     // The segments' `camera` fields name the stamp each must carry (0: any camera). The
     // first image checked must start with frame 0: the cameras' first exposures since their
     // ports were opened.
-    explicit FinalImageCheck(ScannerLayout layout);
+    explicit FinalImageCheck(tools::ScannerLayout layout);
 
     // Checks the next final image of the scanner: width x height pixels of bytesPerPixel
     // bytes, rows packed. Returns one line per fault, naming band and segment; none when
     // the image is right.
     std::vector<std::string> check(const uint8_t* pixels, int width, int height, int bytesPerPixel);
 
-    const ScannerLayout& layout() const { return layout_; }
+    const tools::ScannerLayout& layout() const { return layout_; }
 
 private:
     using Frames = std::vector<std::optional<uint32_t>>;  // per band; none: no valid stamp
@@ -38,7 +38,7 @@ private:
     // "segment 1 (Scanner0001.Camera2, port 1)".
     std::string segmentName(std::size_t i) const;
 
-    ScannerLayout layout_;
+    tools::ScannerLayout layout_;
     // The frames of the previous final image, per segment; empty before the first.
     std::vector<Frames> previous_;
 };

@@ -202,7 +202,7 @@ int GrabSession::openOne(const PortRequest& request, bool scanner) {
         }
     }
     if (scanner) {
-        port.layout = readScannerLayout(systemDir_, request.name);
+        port.layout = tools::readScannerLayout(systemDir_, request.name);
     }
     int bits = 8;
     if (driver.getProperty(0, request.port, "PixelSize", &bits) != 1 && scanner &&
@@ -302,7 +302,7 @@ bool GrabSession::runControls(const ControlGroup& group, int images) {
 void GrabSession::readScannerSettings(OpenPort& port) {
     // The scanner's own count and overlap, when it reports them, hold over the file's.
     const tools::DriverEntryPoints& driver = library_->entries();
-    ScannerLayout& layout = port.layout;
+    tools::ScannerLayout& layout = port.layout;
     int value = 0;
     if (driver.getProperty(0, port.port, "ScanCount", &value) == 1 && value > 0) {
         layout.scans = value;
@@ -319,10 +319,10 @@ void GrabSession::prepareScanners() {
             continue;
         }
         readScannerSettings(port);
-        ScannerLayout& layout = port.layout;
+        tools::ScannerLayout& layout = port.layout;
         {
             std::lock_guard lock(mutex_);
-            for (ScannerSegment& segment : layout.segments) {
+            for (tools::ScannerSegment& segment : layout.segments) {
                 const OpenPort* camera = findPort(segment.port);
                 segment.camera = camera != nullptr && !camera->scanner ? camera->listNumber : 0;
             }
@@ -511,7 +511,8 @@ bool GrabSession::saveImages() {
             const std::string path = (std::filesystem::path(options_.outDir) /
                                       imageFileName(port.name, port.port, image.index))
                                          .string();
-            if (!writePngFile(path, image.width, image.height, port.bytesPerPixel, image.pixels)) {
+            if (!tools::writePngFile(path, image.width, image.height, port.bytesPerPixel,
+                                     image.pixels)) {
                 fail(kExitImage, "cannot write " + path);
                 ok = false;
                 continue;

@@ -52,14 +52,14 @@ private:
         int width = 0;
         int height = 0;
         int bytesPerPixel = 1;
-        int listNumber = 0;    // a camera's place in the driver's camera list, from 1 (0: none)
-        ScannerLayout layout;  // a scanner's bands and segments
-        bool target = false;   // grabbed by this run
-        bool active = true;    // still grabbed (false after a refusal or a time-out)
-        int received = 0;      // images announced by the driver
-        int kept = 0;          // images saved (only read, with --no-save)
-        int late = 0;          // images that came after the port's time-out
-        int passThrough = 0;   // notifications of a scanner's camera images, not read
+        int listNumber = 0;  // a camera's place in the driver's camera list, from 1 (0: none)
+        tools::ScannerLayout layout;        // a scanner's bands and segments
+        bool target = false;                // grabbed by this run
+        bool active = true;                 // still grabbed (false after a refusal or a time-out)
+        int received = 0;                   // images announced by the driver
+        int kept = 0;                       // images saved (only read, with --no-save)
+        int late = 0;                       // images that came after the port's time-out
+        int passThrough = 0;                // notifications of a scanner's camera images, not read
         std::optional<uint32_t> lastFrame;  // --verify: the last frame stamp seen
         int stampCamera = 0;
         std::unique_ptr<FinalImageCheck> check;  // --verify of a scanner's final images

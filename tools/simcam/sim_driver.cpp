@@ -64,7 +64,8 @@ void SimDriver::loadSettings(const std::string& systemPath, Notices& notices) {
     for (std::size_t i = 0; i < settings_.cameras.size(); ++i) {
         const std::string& scene = settings_.cameras[i].scene;
         if (equalsIgnoringCase(scene.c_str(), kPatternScene) ||
-            equalsIgnoringCase(scene.c_str(), kTargetScene)) {
+            equalsIgnoringCase(scene.c_str(), kTargetScene) ||
+            plainSceneLevel(settings_.cameras[i]) >= 0) {
             continue;
         }
         const std::string path = platform::isAbsolutePath(scene.c_str())
@@ -486,6 +487,8 @@ void SimDriver::deliveryLoop() {
         job.camera = port.camera;
         job.frame = frame;
         job.stamp = port.settings.stamp != 0;
+        job.plainLevel = plainSceneLevel(port.settings);
+        job.shading = {port.settings.gain, port.settings.vignetting, port.settings.darkOffset};
         if (looksAtPlane(port.settings)) {
             const CameraSettings& camera = port.settings;
             job.model.emplace(camera.width, camera.height, planeViewOf(camera), mountingOf(camera));

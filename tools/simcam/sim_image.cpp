@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "bitmap_font.h"
 #include "frame_stamp.h"
 #include "platform/fixed_text.h"
 
@@ -11,42 +12,10 @@ namespace quiltra::simcam {
 
 namespace {
 
-// 5 x 7 glyphs of the characters the stamp text uses; each row's low 5 bits, bit 4 leftmost.
-struct Glyph {
-    char character;
-    uint8_t rows[7];
-};
-
-constexpr Glyph kGlyphs[] = {
-    {'0', {0x0E, 0x11, 0x13, 0x15, 0x19, 0x11, 0x0E}},
-    {'1', {0x04, 0x0C, 0x04, 0x04, 0x04, 0x04, 0x0E}},
-    {'2', {0x0E, 0x11, 0x01, 0x02, 0x04, 0x08, 0x1F}},
-    {'3', {0x1F, 0x02, 0x04, 0x02, 0x01, 0x11, 0x0E}},
-    {'4', {0x02, 0x06, 0x0A, 0x12, 0x1F, 0x02, 0x02}},
-    {'5', {0x1F, 0x10, 0x1E, 0x01, 0x01, 0x11, 0x0E}},
-    {'6', {0x06, 0x08, 0x10, 0x1E, 0x11, 0x11, 0x0E}},
-    {'7', {0x1F, 0x01, 0x02, 0x04, 0x08, 0x08, 0x08}},
-    {'8', {0x0E, 0x11, 0x11, 0x0E, 0x11, 0x11, 0x0E}},
-    {'9', {0x0E, 0x11, 0x11, 0x0F, 0x01, 0x02, 0x0C}},
-    {'C', {0x0E, 0x11, 0x10, 0x10, 0x10, 0x11, 0x0E}},
-    {'A', {0x0E, 0x11, 0x11, 0x1F, 0x11, 0x11, 0x11}},
-    {'M', {0x11, 0x1B, 0x15, 0x15, 0x11, 0x11, 0x11}},
-    {'#', {0x0A, 0x0A, 0x1F, 0x0A, 0x1F, 0x0A, 0x0A}},
-};
-
 constexpr int kTextScale = 3;
 constexpr int kCharWidth = 6 * kTextScale;  // 5 columns and a gap
 constexpr int kTextTop = kStampHeight;
 constexpr int kTextHeight = 9 * kTextScale;  // 7 rows and a margin above and below
-
-const Glyph* findGlyph(char c) {
-    for (const Glyph& glyph : kGlyphs) {
-        if (glyph.character == c) {
-            return &glyph;
-        }
-    }
-    return nullptr;
-}
 
 void setPixel(SimImage& image, int x, int y, uint8_t value) {
     uint8_t* pixel =
@@ -70,13 +39,13 @@ void drawStampText(SimImage& image, int camera, uint32_t frame) {
         }
     }
     for (int i = 0; i < fitting; ++i) {
-        const Glyph* glyph = findGlyph(text[i]);
-        if (glyph == nullptr) {
+        const uint8_t* rows = tools::glyphRows(text[i]);
+        if (rows == nullptr) {
             continue;
         }
-        for (int gy = 0; gy < 7 * kTextScale; ++gy) {
-            for (int gx = 0; gx < 5 * kTextScale; ++gx) {
-                if ((glyph->rows[gy / kTextScale] >> (4 - gx / kTextScale)) & 1) {
+        for (int gy = 0; gy < tools::kGlyphHeight * kTextScale; ++gy) {
+            for (int gx = 0; gx < tools::kGlyphWidth * kTextScale; ++gx) {
+                if ((rows[gy / kTextScale] >> (4 - gx / kTextScale)) & 1) {
                     setPixel(image, kTextScale + i * kCharWidth + gx, kTextTop + kTextScale + gy,
                              255);
                 }
@@ -167,6 +136,29 @@ void testPatternPixel(int64_t x, int64_t y, int bytesPerPixel, uint8_t* pixel) {
     }
 }
 
+void applyShading(const Shading& shading, SimImage& image) {
+    if (shading.none()) {
+        return;
+    }
+    const double cu = (image.width - 1) / 2.0;
+    const double cv = (image.height - 1) / 2.0;
+    const double cornerSquared = cu * cu + cv * cv;
+    const double gain = 1.0 + shading.gain;
+    uint8_t* byte = image.pixels.data();
+    for (int y = 0; y < image.height; ++y) {
+        const double dv = y - cv;
+        for (int x = 0; x < image.width; ++x) {
+            const double du = x - cu;
+            const double radial = cornerSquared > 0.0 ? (du * du + dv * dv) / cornerSquared : 0.0;
+            const double factor = gain * (1.0 - shading.vignetting * radial);
+            for (int b = 0; b < image.bytesPerPixel; ++b, ++byte) {
+                const double value = *byte * factor + shading.darkOffset;
+                *byte = static_cast<uint8_t>(std::lround(std::clamp(value, 0.0, 255.0)));
+            }
+        }
+    }
+}
+
 void renderImage(const RenderJob& job, SimImage& image) {
     image.width = job.width;
     image.height = job.height;
@@ -174,7 +166,10 @@ void renderImage(const RenderJob& job, SimImage& image) {
     image.frame = job.frame;
     const std::size_t rowBytes = static_cast<std::size_t>(job.width) * job.bytesPerPixel;
     image.pixels.resize(rowBytes * static_cast<std::size_t>(job.height));
-    for (int y = 0; y < job.height && !job.model; ++y) {
+    if (job.plainLevel >= 0) {
+        std::fill(image.pixels.begin(), image.pixels.end(), static_cast<uint8_t>(job.plainLevel));
+    }
+    for (int y = 0; y < job.height && !job.model && job.plainLevel < 0; ++y) {
         uint8_t* out = image.pixels.data() + rowBytes * y;
         const int64_t sy = job.sceneY + y;
         if (job.scene == nullptr) {
@@ -193,9 +188,10 @@ void renderImage(const RenderJob& job, SimImage& image) {
                         static_cast<std::size_t>(job.bytesPerPixel));
         }
     }
-    if (job.model) {
+    if (job.model && job.plainLevel < 0) {
         renderPlane(job, image);
     }
+    applyShading(job.shading, image);
     if (job.stamp) {
         writeFrameStamp(image.pixels.data(), image.width, image.height,
                         static_cast<std::ptrdiff_t>(rowBytes), image.bytesPerPixel,

@@ -206,6 +206,8 @@ const std::vector<IntSetting>& intSettings() {
         {"RandomDelay", "RandomDelay", 0, 10000, 1, &CameraSettings::randomDelay},
         {"RandomSeed", "RandomSeed", 0, INT_MAX, 1, &CameraSettings::randomSeed},
         {"RefuseGrabAfter", "RefuseGrabAfter", 0, INT_MAX, 1, &CameraSettings::refuseGrabAfter},
+        {"UniformLevel", "UniformLevel", 0, 255, 1, &CameraSettings::uniformLevel},
+        {"DarkOffset", "DarkOffset", 0, 255, 1, &CameraSettings::darkOffset},
     };
     return settings;
 }
@@ -224,12 +226,21 @@ const std::vector<RealSetting>& realSettings() {
         {"TiltRows", -0.5, 0.5, &CameraSettings::tiltRows},
         {"K1", -1.0, 1.0, &CameraSettings::k1},
         {"K2", -1.0, 1.0, &CameraSettings::k2},
+        {"Gain", -1.0, 4.0, &CameraSettings::gain},
+        {"Vignetting", 0.0, 1.0, &CameraSettings::vignetting},
     };
     return settings;
 }
 
 bool looksAtPlane(const CameraSettings& camera) {
     return camera.scenePitch > 0.0 || equalsIgnoringCase(camera.scene.c_str(), kTargetScene);
+}
+
+int plainSceneLevel(const CameraSettings& camera) {
+    if (equalsIgnoringCase(camera.scene.c_str(), kDarkScene)) {
+        return 0;
+    }
+    return equalsIgnoringCase(camera.scene.c_str(), kUniformScene) ? camera.uniformLevel : -1;
 }
 
 Mounting mountingOf(const CameraSettings& camera) {

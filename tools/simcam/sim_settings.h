@@ -1,6 +1,6 @@
 // The simulator's settings file, simcam.ini in the system folder: the number of cameras and,
-// per camera, its name, image format, exposure delay, scene and fault injection. Created with
-// defaults on the first start; bad values are reported and replaced by their defaults.
+// per camera, its name, image format, exposure delay, scene, shading and fault injection. Created
+// with defaults on the first start; bad values are reported and replaced by their defaults.
 #pragma once
 
 #include <string>
@@ -13,7 +13,9 @@ namespace quiltra::simcam {
 
 inline constexpr const char* kSettingsFileName = "simcam.ini";
 inline constexpr const char* kPatternScene = "pattern";
-inline constexpr const char* kTargetScene = "target";  // the calibration target of [Simcam]
+inline constexpr const char* kTargetScene = "target";    // the calibration target of [Simcam]
+inline constexpr const char* kDarkScene = "dark";        // a covered lens: 0 before the shading
+inline constexpr const char* kUniformScene = "uniform";  // a flat grey field of UniformLevel
 inline constexpr int kDefaultCameraCount = 3;
 inline constexpr int kMaxCameras = 64;
 inline constexpr int kMaxNameLength = 63;
@@ -22,8 +24,9 @@ inline constexpr int kMaxTargetSquares = 10000;
 // One camera's settings; the integer fields are also the port properties of the camera.
 struct CameraSettings {
     std::string name;
-    std::string scene = kPatternScene;  // "pattern", "target", or a PNG or PGM file
-    int pixelSize = 8;                  // bits per pixel: 8 (grey) or 24 (R, G, B)
+    std::string scene =
+        kPatternScene;  // "pattern", "target", "dark", "uniform", or a PNG or PGM file
+    int pixelSize = 8;  // bits per pixel: 8 (grey) or 24 (R, G, B)
     int width = 640;
     int height = 480;
     int exposureTime = 20000;  // microseconds from doCVLGrab to the image
@@ -36,6 +39,12 @@ struct CameraSettings {
     int randomDelay = 0;       // up to this many extra ms per exposure (0: none)
     int randomSeed = 1;        // seed of the extra delays
     int refuseGrabAfter = 0;   // refuse every doCVLGrab after n accepted ones (0: never)
+    int uniformLevel = 200;    // the grey of Scene=uniform
+    int darkOffset = 0;        // grey levels added to every byte after gain and vignetting
+
+    // The shading of the lens and sensor (sim_image.h): 0 is none.
+    double gain = 0.0;        // relative: 0.1 is x1.1
+    double vignetting = 0.0;  // fractional fall-off at the image corners, 0..1
 
     // A camera looks at a flat plane when its scene is the target or scenePitch > 0; then the
     // fields below place it (see camera_model.h) and sceneX, sceneY do not apply.
@@ -56,6 +65,8 @@ struct CameraSettings {
 
 // True when the camera looks at a flat plane (its scene is the target or has a pitch).
 bool looksAtPlane(const CameraSettings& camera);
+// The grey of a plain scene, 0 for "dark" and UniformLevel for "uniform"; -1 for the others.
+int plainSceneLevel(const CameraSettings& camera);
 Mounting mountingOf(const CameraSettings& camera);
 PlaneView planeViewOf(const CameraSettings& camera);
 

@@ -2,11 +2,12 @@
 
 #include <algorithm>
 #include <cmath>
+#include <string>
 
 #include "config/configuration_file.h"
 #include "platform/private_profile.h"
 
-namespace quiltra::grab {
+namespace quiltra::tools {
 
 namespace {
 
@@ -21,6 +22,13 @@ int outputPixels(float size, float pitch) {
 constexpr int kMaxCameras = 32;
 
 }  // namespace
+
+bool hasKey(const platform::ProfileReader& profile, const char* section, const char* key) {
+    constexpr const char* kMissing = "\x7F";
+    char text[2];
+    profile.getString(section, key, kMissing, text, sizeof text);
+    return std::string(text) != kMissing;
+}
 
 int ScannerLayout::width() const {
     int sum = 0;
@@ -48,7 +56,10 @@ int ScannerLayout::segmentX(std::size_t i) const {
 
 ScannerLayout readScannerLayout(const std::string& systemDir, const std::string& name) {
     const std::string path = configFilePath(systemDir, kPathSize);
-    const platform::ProfileReader profile(path.c_str());
+    return readScannerLayout(platform::ProfileReader(path.c_str()), name);
+}
+
+ScannerLayout readScannerLayout(const platform::ProfileReader& profile, const std::string& name) {
     const char* section = name.c_str();
     ScannerLayout layout;
     layout.name = name;
@@ -58,6 +69,9 @@ ScannerLayout readScannerLayout(const std::string& systemDir, const std::string&
     layout.overlap = static_cast<int>(overlap % static_cast<unsigned>(layout.scans));
     const Point size = readPoint(profile, section, "Size", 100.0f, 120.0f);
     const Point pitch = readPoint(profile, section, "Pitch", 1.0f, 1.0f);
+    const Point topLeft = readPoint(profile, section, "TopLeft", 0.0f, 0.0f);
+    layout.cameras = cameras;
+    layout.pitch = pitch;
     for (int n = 1; n <= std::min(cameras, kMaxCameras); ++n) {
         const std::string cameraSection = name + ".Camera" + std::to_string(n);
         ScannerSegment segment;
@@ -66,9 +80,14 @@ ScannerLayout readScannerLayout(const std::string& systemDir, const std::string&
                                       size.y / static_cast<float>(cameras));
         segment.columns = outputPixels(field.y, pitch.y);
         segment.rows = outputPixels(field.x, pitch.x);
+        segment.fieldSize = field;
+        // Later cameras' defaults are not known here: only what their sections name counts.
+        segment.corner = readPoint(profile, cameraSection.c_str(), "TopLeft", topLeft.x,
+                                   n == 1 ? topLeft.y : 0.0f);
+        segment.cornerYKnown = n == 1 || hasKey(profile, cameraSection.c_str(), "TopLeft_y");
         layout.segments.push_back(segment);
     }
     return layout;
 }
 
-}  // namespace quiltra::grab
+}  // namespace quiltra::tools

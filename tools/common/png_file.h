@@ -5,11 +5,11 @@
 #include <string>
 #include <vector>
 
-namespace quiltra::grab {
+namespace quiltra::tools {
 
 // Writes width x height pixels of bytesPerPixel (1 or 3) bytes, rows packed. False when the
 // file could not be written.
 bool writePngFile(const std::string& path, int width, int height, int bytesPerPixel,
                   const std::vector<uint8_t>& pixels);
 
-}  // namespace quiltra::grab
+}  // namespace quiltra::tools

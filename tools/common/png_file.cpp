@@ -3,7 +3,7 @@
 #define STB_IMAGE_WRITE_IMPLEMENTATION
 #include <stb_image_write.h>
 
-namespace quiltra::grab {
+namespace quiltra::tools {
 
 bool writePngFile(const std::string& path, int width, int height, int bytesPerPixel,
                   const std::vector<uint8_t>& pixels) {
@@ -15,4 +15,4 @@ bool writePngFile(const std::string& path, int width, int height, int bytesPerPi
                           width * bytesPerPixel) != 0;
 }
 
-}  // namespace quiltra::grab
+}  // namespace quiltra::tools

@@ -1,0 +1,167 @@
+// ExecuteFilter of the reference prefilter plug-in against memcpy of the same image, on one
+// thread, in the same run: per image size and bytes per pixel, each operation of the plug-in
+// alone, out of place (the camera's ring buffer into `processed`) and in place. Each timed
+// iteration copies the image once with memcpy and filters it once. Counter:
+//   x_memcpy   ExecuteFilter time / memcpy time (medians over the iterations)
+// The flat field comes with a dark frame, as a camera calibration gives both, and a gain.
+#include <benchmark/benchmark.h>
+#include <quiltra/plugin.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr int kSizes[][2] = {{640, 480}, {2448, 2048}};  // columns, rows
+
+struct Operation {
+    const char* name;
+    const char* keys;  // the prefilter file's keys
+    bool references;   // the file names dark.pgm and flat.pgm
+};
+constexpr Operation kOperations[] = {
+    {"flat+gain", "gain = 1.1\n", true},
+    {"median3", "filter = median3\n", false},
+    {"box3", "filter = box3\n", false},
+    {"threshold", "threshold = 128\n", false},
+};
+
+using Clock = std::chrono::steady_clock;
+
+double seconds(Clock::time_point start) {
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+double median(std::vector<double> v) {
+    std::nth_element(v.begin(), v.begin() + v.size() / 2, v.end());
+    return v[v.size() / 2];
+}
+
+std::vector<uint8_t> noise(std::size_t bytes, uint32_t seed, int low, int high) {
+    std::vector<uint8_t> image(bytes);
+    for (uint8_t& b : image) {
+        seed = seed * 1664525u + 1013904223u;
+        b = uint8_t(low + (seed >> 8) % uint32_t(high - low + 1));
+    }
+    return image;
+}
+
+bool writeFile(const std::string& path, const std::string& text) {
+    FILE* f = std::fopen(path.c_str(), "wb");
+    const bool written = f != nullptr && std::fwrite(text.data(), 1, text.size(), f) == text.size();
+    return (f == nullptr || std::fclose(f) == 0) && written;
+}
+
+// Grey references for a grey image, colour ones for a colour image.
+std::string pnm(int columns, int rows, int channels, const std::vector<uint8_t>& pixels) {
+    return std::string(channels == 1 ? "P5" : "P6") + "\n" + std::to_string(columns) + " " +
+           std::to_string(rows) + "\n255\n" + std::string(pixels.begin(), pixels.end());
+}
+
+void filter(benchmark::State& state, const std::string& file, int columns, int rows,
+            int bytesPerPixel, bool inPlace) {
+    const uintptr_t handle = CreateFilter("f", file.c_str(), "");
+    if (handle == 0) {
+        state.SkipWithError("the prefilter refused its file");
+        return;
+    }
+    const std::size_t bytes = std::size_t(rows) * columns * bytesPerPixel;
+    const std::vector<uint8_t> camera = noise(bytes, 5, 30, 220);
+    std::vector<uint8_t> ring = camera, processed(bytes), copy(bytes);
+    ImageDescriptor in{rows, columns, uint8_t(bytesPerPixel), {}, ring.data()};
+    ImageDescriptor out{rows, columns, uint8_t(bytesPerPixel), {},
+                        inPlace ? ring.data() : processed.data()};
+    std::vector<double> filterTimes, copyTimes;
+    for (auto _ : state) {
+        auto start = Clock::now();
+        std::memcpy(copy.data(), camera.data(), bytes);
+        benchmark::DoNotOptimize(copy.data());
+        benchmark::ClobberMemory();
+        copyTimes.push_back(seconds(start));
+        if (inPlace) {
+            // Each in-place run starts from the camera's image again, outside the timing.
+            state.PauseTiming();
+            std::memcpy(ring.data(), camera.data(), bytes);
+            state.ResumeTiming();
+        }
+        start = Clock::now();
+        const int result = ExecuteFilter(handle, &in, &out, "");
+        benchmark::ClobberMemory();
+        const double each = seconds(start);
+        filterTimes.push_back(each);
+        state.SetIterationTime(each);
+        if (result != 1) {
+            state.SkipWithError("ExecuteFilter failed");
+            break;
+        }
+    }
+    ReleaseFilter(handle);
+    if (!filterTimes.empty()) {
+        state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(bytes));
+        state.counters["x_memcpy"] = median(filterTimes) / median(copyTimes);
+        state.counters["memcpy_ms"] = median(copyTimes) * 1e3;
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    char folder[] = "/tmp/quiltra-prefilter-bench-XXXXXX";
+    if (mkdtemp(folder) == nullptr) {
+        std::perror("mkdtemp");
+        return 1;
+    }
+    std::vector<std::string> files;
+    for (const auto& size : kSizes) {
+        for (int bytesPerPixel : {1, 3}) {
+            const std::string image = std::string(folder) + "/" + std::to_string(size[0]) + "x" +
+                                      std::to_string(size[1]) + "x" +
+                                      std::to_string(bytesPerPixel);
+            const std::size_t bytes = std::size_t(size[0]) * size[1] * bytesPerPixel;
+            files.push_back(image + "-dark.pnm");
+            files.push_back(image + "-flat.pnm");
+            if (!writeFile(files[files.size() - 2],
+                           pnm(size[0], size[1], bytesPerPixel, noise(bytes, 1, 0, 20))) ||
+                !writeFile(files.back(),
+                           pnm(size[0], size[1], bytesPerPixel, noise(bytes, 2, 150, 250)))) {
+                std::perror(image.c_str());
+                return 1;
+            }
+            for (const Operation& op : kOperations) {
+                std::string text = std::string("quiltra-prefilter 1\n") + op.keys;
+                if (op.references) {
+                    text += "dark = " + image + "-dark.pnm\nflat = " + image + "-flat.pnm\n";
+                }
+                files.push_back(image + "-" + op.name + ".pf");
+                if (!writeFile(files.back(), text)) {
+                    std::perror(files.back().c_str());
+                    return 1;
+                }
+                for (bool inPlace : {false, true}) {
+                    const std::string name = "Prefilter/" + std::to_string(size[0]) + "x" +
+                                             std::to_string(size[1]) + "x" +
+                                             std::to_string(bytesPerPixel) + "/" + op.name +
+                                             (inPlace ? "/in-place" : "/apart");
+                    benchmark::RegisterBenchmark(name.c_str(), filter, files.back(), size[0],
+                                                 size[1], bytesPerPixel, inPlace)
+                        ->Unit(benchmark::kMillisecond)
+                        ->UseManualTime()
+                        ->Iterations(size[0] < 1000 ? 200 : 20);
+                }
+            }
+        }
+    }
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    for (const std::string& file : files) {
+        std::remove(file.c_str());
+    }
+    rmdir(folder);
+    return 0;
+}

@@ -1,0 +1,26 @@
+// What quiltra-config asks of the operating system: the physical memory, the folder of the
+// running program, and the folders the library loader searches for a name without a folder.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace quiltra::config_check {
+
+// Bytes of physical memory; 0 when unknown.
+double physicalMemoryBytes();
+
+// The folder of the running program; empty when unknown.
+std::string programFolder();
+
+// Where the loader looks for a library named without a folder, in its order, with
+// `loaderFolder` (the library's run path on Linux, the host program's folder on Windows) in
+// its place: Linux: LD_LIBRARY_PATH, `loaderFolder`, the folders of /etc/ld.so.conf (and the
+// files it includes), the system's library folders; Windows: `loaderFolder`, the system
+// folder, the Windows folder, the current folder, PATH. Empty entries are left out.
+std::vector<std::string> loaderSearchFolders(const std::string& loaderFolder);
+
+// The file name the loader looks for: on Windows a name without an extension gets ".dll".
+std::string loaderFileName(const std::string& name);
+
+}  // namespace quiltra::config_check
