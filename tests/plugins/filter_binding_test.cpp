@@ -3,9 +3,12 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <string>
 #include <vector>
 
 #include "fake_plugin.h"
+#include "test_support.h"
 
 namespace quiltra {
 namespace {
@@ -13,6 +16,27 @@ namespace {
 using test::FakePlugin;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
+
+// The plug-in guide's example, loaded as Quiltra loads any prefilter: it inverts the image
+// apart and in place, and without its prefilter file it makes no instance.
+TEST(FilterBinding, TheGuidesExamplePluginFiltersApartAndInPlace) {
+    const std::string library = test::libraryPath("minimal_prefilter");
+    test::TempDir folder;
+    const std::string filterFile = folder.file("invert.flt");
+    test::writeFile(filterFile, "");
+    EXPECT_FALSE(
+        FilterBinding::make(library.c_str(), folder.file("missing.flt").c_str(), "")->canExecute());
+
+    auto binding = FilterBinding::make(library.c_str(), filterFile.c_str(), "");
+    ASSERT_NE(binding, nullptr);
+    ASSERT_TRUE(binding->canExecute());
+    std::vector<uint8_t> image = {0, 1, 127, 128, 254, 255};  // 2 rows, 1 column, 3 bytes
+    std::vector<uint8_t> out(image.size(), 0x5a);
+    EXPECT_TRUE(binding->execute(2, 1, 3, image.data(), out.data()));
+    EXPECT_THAT(out, ElementsAre(255, 254, 128, 127, 1, 0));
+    EXPECT_TRUE(binding->execute(2, 1, 3, image.data(), image.data()));
+    EXPECT_EQ(image, out);
+}
 
 TEST(FilterBinding, EmptyPrefilterFileGivesNoBindingAndLoadsNothing) {
     FakePlugin plugin("fake_prefilter");
