@@ -50,11 +50,14 @@ wine_ready=
 passed=0
 failed=0
 broken=()
+started=$SECONDS
+# A stage's heading, with the minutes since the start, so a slow stage shows itself.
+stage() { printf '=== %s (at %d min)\n' "$1" $(((SECONDS - started) / 60)); }
 for preset in "${presets[@]}"; do
     if [ "$preset" = linux-fuzz ]; then
         # Every fuzz target for a bounded time (it builds the preset itself); each counts
         # as one test program.
-        echo "=== $preset: build and fuzz, ${QUILTRA_FUZZ_SECONDS:-30} s per target"
+        stage "$preset: build and fuzz, ${QUILTRA_FUZZ_SECONDS:-30} s per target"
         log=build/$preset.fuzz.log
         scripts/fuzz.sh --seconds "${QUILTRA_FUZZ_SECONDS:-30}" 2>&1 | tee "$log"
         good=$(grep -c '^PASS ' "$log")
@@ -65,7 +68,7 @@ for preset in "${presets[@]}"; do
         [ "$bad" -eq 0 ] || broken+=("$preset")
         continue
     fi
-    echo "=== $preset: build"
+    stage "$preset: build"
     build_args=()
     if ! { cmake --preset "$preset" >"build/$preset.configure.log" 2>&1 || { cat "build/$preset.configure.log"; false; }; }; then
         broken+=("$preset (build)")
@@ -95,7 +98,7 @@ for preset in "${presets[@]}"; do
         wineserver -p
         "${wine_loader[$preset]}" wineboot </dev/null >/dev/null 2>&1 || true
     fi
-    echo "=== $preset: test"
+    stage "$preset: test"
     log=build/$preset.ctest.log
     ctest_args=()
     # Under qemu's emulator a 32-bit program now and then dies with the emulator itself: a
@@ -144,7 +147,7 @@ for preset in "${presets[@]}"; do
     fi
     if [ "$preset" = win64 ]; then
         # Generated private-profile cases, ours against Windows': counted as one test program.
-        echo "=== win64: private-profile agreement with Windows"
+        stage "win64: private-profile agreement with Windows"
         if scripts/profile-agreement.sh --cases 2000; then
             passed=$((passed + 1))
         else
@@ -163,5 +166,5 @@ echo
 if [ ${#broken[@]} -gt 0 ]; then
     echo "FAILED: ${broken[*]}"
 fi
-echo "total: $passed passed, $failed failed"
+echo "total: $passed passed, $failed failed, in $(((SECONDS - started) / 60)) min"
 [ ${#broken[@]} -eq 0 ]
