@@ -16,11 +16,8 @@ bool isDigit(char c) {
 }
 
 using plugins::isBlank;
+using plugins::quoted;
 using plugins::trim;
-
-std::string quoted(std::string_view s) {
-    return "'" + std::string(s) + "'";
-}
 
 // A plain decimal number: an optional sign (when `signedValue`), 1 to 9 digits, and
 // optionally a point and 1 to 9 digits. No exponent, no locale.

@@ -18,6 +18,7 @@ constexpr std::string_view kFormatName = "quiltra-calibration";
 constexpr std::size_t kMaxFileBytes = 1 << 20;
 
 using plugins::isBlank;
+using plugins::quoted;
 using plugins::trim;
 
 std::vector<std::string_view> split(std::string_view s) {
@@ -66,10 +67,6 @@ bool toInt(std::string_view word, int& value) {
     const char* end = word.data() + word.size();
     auto [ptr, ec] = std::from_chars(word.data(), end, value);
     return ec == std::errc() && ptr == end;
-}
-
-std::string quoted(std::string_view s) {
-    return "'" + std::string(s) + "'";
 }
 
 // Reads exactly values.size() finite numbers from `words`; sets `error` on failure.

@@ -148,7 +148,7 @@ void drawScanner(Canvas& canvas, const ScannerGeometry& scanner, int top, int pi
                 const std::string port = std::to_string(camera.port);
                 label(canvas, textLeft, line, right,
                       {name + " port " + port, name + " p" + port,
-                       "C" + name.substr(6) + " p" + port});
+                       std::string(1, 'C').append(name, 6).append(" p").append(port)});
                 line += kLineHeight;
                 const std::string rows = std::to_string(camera.rows);
                 const std::string columns = std::to_string(camera.columns);

@@ -25,7 +25,10 @@ std::vector<std::string> FinalImageCheck::check(const uint8_t* pixels, int width
         static_cast<long long>(height) != static_cast<long long>(layout_.scans) * bandHeight) {
         std::string columns;
         for (const tools::ScannerSegment& segment : layout_.segments) {
-            columns += (columns.empty() ? "" : "+") + std::to_string(segment.columns);
+            if (!columns.empty()) {
+                columns += '+';
+            }
+            columns += std::to_string(segment.columns);
         }
         faults.push_back(format(
             "the image is %d x %d pixels, but Quiltra.ini [%s] gives segments of %s columns and "
