@@ -24,13 +24,6 @@ scripts/setup.sh || exit 1
 
 jobs=${QUILTRA_JOBS:-2}
 export WINEDEBUG=-all
-# Where 32-bit code runs through qemu's emulator: an address space of its own for every
-# emulated process, so that none of the emulator's own mappings sits where Wine maps its
-# fixed pages (seen without it: every 32-bit process, the prefix's own 32-bit set-up too,
-# failed at "failed to map the shared user data").
-if [ -e /proc/sys/fs/binfmt_misc/qemu-i386 ]; then
-    export QEMU_RESERVED_VA=${QEMU_RESERVED_VA:-0xf0000000}
-fi
 
 # One fresh Wine prefix per run serves both Windows presets (a 64-bit prefix runs 32-bit
 # programs too); it is created in the background while Linux builds. Where 32-bit code runs
