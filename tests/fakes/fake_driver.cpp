@@ -535,7 +535,10 @@ private:
                 return;
             }
             if (Clock::now() < queue_.front().due) {
-                wake_.wait_until(lock, queue_.front().due);
+                // A copy: wait_until keeps a reference to its deadline while it waits, and an
+                // image queued meanwhile may move the queue's storage.
+                const Clock::time_point due = queue_.front().due;
+                wake_.wait_until(lock, due);
                 continue;
             }
             const QueuedImage image = queue_.front();

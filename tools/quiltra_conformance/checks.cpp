@@ -787,7 +787,9 @@ CheckResult twoPorts(CheckState& state) {
 }  // namespace
 
 const std::vector<CheckEntry>& checkEntries() {
-    static const std::vector<CheckEntry> entries = {
+    // Never destroyed: a run abandoned on a stuck driver call leaves its worker thread
+    // behind, which may still be reading the entries when the program ends.
+    static const std::vector<CheckEntry>& entries = *new const std::vector<CheckEntry>{
         {{"entry-points", true, "the sixteen entry points are exported"}, entryPoints},
         {{"driver-extras", false, "setDebugMsgProc and setSystemPath are exported"}, driverExtras},
         {{"initialize-finalize", true,
