@@ -1,12 +1,31 @@
 #include <windows.h>
 
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/private_profile.h"
 
 namespace quiltra::platform {
+
+namespace {
+
+// A file name kept for the system functions, which take none as a null pointer.
+class FileName {
+public:
+    explicit FileName(const char* file) {
+        if (file != nullptr) {
+            name_ = file;
+        }
+    }
+    const char* get() const { return name_ ? name_->c_str() : nullptr; }
+
+private:
+    std::optional<std::string> name_;
+};
+
+}  // namespace
 
 int getPrivateProfileString(const char* section, const char* key, const char* defaultValue,
                             char* buffer, int size, const char* file) {
@@ -28,26 +47,20 @@ bool writePrivateProfileString(const char* section, const char* key, const char*
 }
 
 struct ProfileReader::State {
-    std::string file;
-    bool isNull = false;
+    FileName file;
 };
 
-ProfileReader::ProfileReader(const char* file) : state_(std::make_unique<State>()) {
-    state_->isNull = file == nullptr;
-    state_->file = file != nullptr ? file : "";
-}
+ProfileReader::ProfileReader(const char* file) : state_(std::make_unique<State>(FileName(file))) {}
 
 ProfileReader::~ProfileReader() = default;
 
 int ProfileReader::getString(const char* section, const char* key, const char* defaultValue,
                              char* buffer, int size) const {
-    return getPrivateProfileString(section, key, defaultValue, buffer, size,
-                                   state_->isNull ? nullptr : state_->file.c_str());
+    return getPrivateProfileString(section, key, defaultValue, buffer, size, state_->file.get());
 }
 
 int ProfileReader::getInt(const char* section, const char* key, int defaultValue) const {
-    return getPrivateProfileInt(section, key, defaultValue,
-                                state_->isNull ? nullptr : state_->file.c_str());
+    return getPrivateProfileInt(section, key, defaultValue, state_->file.get());
 }
 
 namespace {
@@ -74,50 +87,43 @@ std::vector<std::string> nameList(Fill fill) {
 }  // namespace
 
 std::vector<std::string> ProfileReader::sectionNames() const {
-    if (state_->isNull) {
+    if (state_->file.get() == nullptr) {
         return {};
     }
     return nameList([this](char* buffer, DWORD size) {
-        return GetPrivateProfileSectionNamesA(buffer, size, state_->file.c_str());
+        return GetPrivateProfileSectionNamesA(buffer, size, state_->file.get());
     });
 }
 
 std::vector<std::string> ProfileReader::keyNames(const char* section) const {
-    if (state_->isNull || section == nullptr) {
+    if (state_->file.get() == nullptr || section == nullptr) {
         return {};
     }
     return nameList([this, section](char* buffer, DWORD size) {
-        return GetPrivateProfileStringA(section, nullptr, "", buffer, size, state_->file.c_str());
+        return GetPrivateProfileStringA(section, nullptr, "", buffer, size, state_->file.get());
     });
 }
 
 struct ProfileEdit::State {
-    std::string file;
-    bool isNull = false;
+    FileName file;
     bool failed = false;
 };
 
-ProfileEdit::ProfileEdit(const char* file) : state_(std::make_unique<State>()) {
-    state_->isNull = file == nullptr;
-    state_->file = file != nullptr ? file : "";
-}
+ProfileEdit::ProfileEdit(const char* file) : state_(std::make_unique<State>(FileName(file))) {}
 
 ProfileEdit::~ProfileEdit() = default;
 
 int ProfileEdit::getString(const char* section, const char* key, const char* defaultValue,
                            char* buffer, int size) const {
-    return getPrivateProfileString(section, key, defaultValue, buffer, size,
-                                   state_->isNull ? nullptr : state_->file.c_str());
+    return getPrivateProfileString(section, key, defaultValue, buffer, size, state_->file.get());
 }
 
 int ProfileEdit::getInt(const char* section, const char* key, int defaultValue) const {
-    return getPrivateProfileInt(section, key, defaultValue,
-                                state_->isNull ? nullptr : state_->file.c_str());
+    return getPrivateProfileInt(section, key, defaultValue, state_->file.get());
 }
 
 bool ProfileEdit::writeString(const char* section, const char* key, const char* value) {
-    const bool written = writePrivateProfileString(section, key, value,
-                                                   state_->isNull ? nullptr : state_->file.c_str());
+    const bool written = writePrivateProfileString(section, key, value, state_->file.get());
     state_->failed = state_->failed || !written;
     return written;
 }
