@@ -1,4 +1,16 @@
-# Compiler and linker settings shared by every target of the project.
+# Compiler and linker settings shared by every target of the project (and of the reference
+# plug-ins' own build, plugins/CMakeLists.txt).
+
+set(CMAKE_CXX_STANDARD 20)
+set(CMAKE_CXX_STANDARD_REQUIRED ON)
+set(CMAKE_CXX_EXTENSIONS OFF)
+set(CMAKE_CXX_VISIBILITY_PRESET hidden)
+set(CMAKE_VISIBILITY_INLINES_HIDDEN ON)
+set(CMAKE_POSITION_INDEPENDENT_CODE ON)
+# Libraries are named as hosts and Quiltra.ini name them: OvixResample.dll, not lib...dll.
+if(WIN32)
+  set(CMAKE_SHARED_LIBRARY_PREFIX "")
+endif()
 
 add_compile_options(-Wall -Wextra)
 # Warnings are errors in the project's presets and CI; a build from the sources without the

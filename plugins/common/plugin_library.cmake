@@ -9,13 +9,15 @@ function(quiltra_plugin_library target)
 
   # Everything but the exported functions' library, for the tests.
   add_library(${P_CORE} STATIC ${P_SOURCES})
-  target_include_directories(${P_CORE} PUBLIC ${dir} ${common} ${PROJECT_SOURCE_DIR}/include)
+  target_include_directories(${P_CORE} PUBLIC ${dir} ${common})
+  target_link_libraries(${P_CORE} PUBLIC quiltra_headers)
   target_compile_definitions(${P_CORE} PUBLIC QUILTRA_PLUGIN_EXPORTS)
   target_link_libraries(${P_CORE} PUBLIC ${P_LIBS})
 
   add_library(${target} SHARED ${P_SOURCES})
   set_target_properties(${target} PROPERTIES OUTPUT_NAME ${P_OUTPUT_NAME})
-  target_include_directories(${target} PRIVATE ${common} ${PROJECT_SOURCE_DIR}/include)
+  target_include_directories(${target} PRIVATE ${common})
+  target_link_libraries(${target} PRIVATE quiltra_headers)
   target_compile_definitions(${target} PRIVATE QUILTRA_PLUGIN_EXPORTS)
   target_link_libraries(${target} PRIVATE ${P_LIBS})
   quiltra_module_library(${target})

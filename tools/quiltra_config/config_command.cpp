@@ -112,7 +112,7 @@ int runConfigCommand(int argc, char** argv, std::ostream& out, std::ostream& err
         "reads SYSTEM_FOLDER/Quiltra.ini as Quiltra does and reports every problem (section, "
         "key, reason, what to do) and each scanner's final image");
     CheckOptions options;
-    options.loaderFolder = programFolder();
+    options.loaderFolder = defaultLoaderFolder();
     options.physicalMemory = physicalMemoryBytes();
     std::string picture;
     bool json = false;
@@ -132,7 +132,7 @@ int runConfigCommand(int argc, char** argv, std::ostream& out, std::ostream& err
         ->add_option("--loader-dir", options.loaderFolder,
                      "DIR: the folder where the loader looks first for a library named without "
                      "a folder: that of libquiltra.so on Linux, the host program's on Windows; "
-                     "default: the folder of quiltra-config")
+                     "default: that of libquiltra.so beside quiltra-config or installed with it")
         ->capture_default_str();
     try {
         app.parse(argc, argv);

@@ -101,6 +101,10 @@ std::string loaderFileName(const std::string& name) {
     return std::filesystem::path(name).has_extension() ? name : name + ".dll";
 }
 
+std::string defaultLoaderFolder() {
+    return programFolder();
+}
+
 #else
 
 double physicalMemoryBytes() {
@@ -131,6 +135,17 @@ std::vector<std::string> loaderSearchFolders(const std::string& loaderFolder) {
 
 std::string loaderFileName(const std::string& name) {
     return name;
+}
+
+std::string defaultLoaderFolder() {
+    const std::filesystem::path tools = programFolder();
+    if (tools.empty() || std::filesystem::exists(tools / "libquiltra.so")) {
+        return tools.string();
+    }
+    // Installed: the library folder, as the install placed it relative to the tools' folder.
+    const std::filesystem::path installed = (tools / QUILTRA_LIBRARY_FROM_TOOLS).lexically_normal();
+    return std::filesystem::exists(installed / "libquiltra.so") ? installed.string()
+                                                                : tools.string();
 }
 
 #endif

@@ -13,6 +13,12 @@ double physicalMemoryBytes();
 // The folder of the running program; empty when unknown.
 std::string programFolder();
 
+// Where the loader looks first when the tool runs from a build or an installed Quiltra: the
+// folder of libquiltra.so (the program's own in a build, the installed library folder beside
+// the installed tools' folder) on Linux, the program's folder on Windows, where the library
+// and the tools lie together.
+std::string defaultLoaderFolder();
+
 // Where the loader looks for a library named without a folder, in its order, with
 // `loaderFolder` (the library's run path on Linux, the host program's folder on Windows) in
 // its place: Linux: LD_LIBRARY_PATH, `loaderFolder`, the folders of /etc/ld.so.conf (and the
