@@ -1,7 +1,7 @@
-# Installs BUILD_DIR into WORK_DIR/prefix, builds the reference plug-ins, the plug-in guide's
-# example and a small host against it as separate projects, and runs the host: it loads the
-# installed library and, through a scanner, the plug-ins built outside. The installed
-# quiltra-config then finds the installed plug-ins by their default names.
+# Installs BUILD_DIR into WORK_DIR/prefix, builds the reference plug-ins, simcam, the plug-in
+# guide's example and a small host against it as separate projects, and runs the host: it
+# loads the installed library and, through a scanner, the plug-ins built outside. The
+# installed quiltra-config then finds the installed plug-ins by their default names.
 file(REMOVE_RECURSE ${WORK_DIR})
 set(prefix ${WORK_DIR}/prefix)
 
@@ -24,17 +24,18 @@ foreach(file include/quiltra/camera_driver.h include/quiltra/plugin.h lib/libqui
 endforeach()
 
 set(plugins_source ${SOURCE_DIR}/plugins)
+set(simcam_source ${SOURCE_DIR}/tools/simcam)
 set(example_source ${SOURCE_DIR}/examples/minimal_prefilter)
 set(host_source ${SOURCE_DIR}/tests/package/host)
-foreach(project plugins example host)
+foreach(project plugins simcam example host)
   set(source ${${project}_source})
   run(${CMAKE_COMMAND} -S ${source} -B ${WORK_DIR}/${project} -G ${GENERATOR}
       -DCMAKE_PREFIX_PATH=${prefix} -DCMAKE_BUILD_TYPE=Release)
   run(${CMAKE_COMMAND} --build ${WORK_DIR}/${project})
 endforeach()
 
-# The host, with the installed simulated cameras as the camera driver.
-file(WRITE ${WORK_DIR}/system/Quiltra.ini "[Config]\nCameraDriver=${prefix}/lib/libsimcam.so\n")
+# The host, with the simulated cameras built outside as the camera driver.
+file(WRITE ${WORK_DIR}/system/Quiltra.ini "[Config]\nCameraDriver=${WORK_DIR}/simcam/libsimcam.so\n")
 run(${WORK_DIR}/host/package_host ${WORK_DIR}/system)
 if(NOT last_output MATCHES "SimCam1")
   message(FATAL_ERROR "the host did not see the simulated cameras:\n${last_output}")

@@ -194,7 +194,7 @@ TEST_F(ScannerControl, OtherNamesGoToEveryCameraAndContinuousZeroStopsTheGrabTim
         deliver({1});  // arms the grab timeout
         driver().clearCalls();
         EXPECT_EQ(setProperty(0, kScannerPort, c.name, c.value), c.secondCamera);
-        const std::string call = "\"" + std::string(c.name) + "\"," + std::to_string(c.value) + ")";
+        const std::string call = std::string("\"") + c.name + "\"," + std::to_string(c.value) + ")";
         EXPECT_THAT(driver().calls(),
                     ElementsAre("setProperty(0,1," + call, "setProperty(0,2," + call));
         if (kManualClock) {

@@ -91,7 +91,9 @@ int run(std::uint64_t seed, std::uint64_t first, std::uint64_t count) {
         const ProfileCase profileCase = makeProfileCase(seed, index);
         // A file name of its own for every case: nothing a system cache holds of one case
         // can be taken for the next.
-        const std::string path = folder.file("p" + std::to_string(index) + ".ini");
+        std::string name = "p";
+        name += std::to_string(index);
+        const std::string path = folder.file(name + ".ini");
         if (profileCase.file) {
             writeFile(path, *profileCase.file);
         }
