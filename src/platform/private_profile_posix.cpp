@@ -388,7 +388,10 @@ void editProfile(Profile& profile, const char* section, const char* key, const c
         }
         lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(at), text);
     } else {
-        lines.push_back("[" + std::string(withoutLeadingBlanks(singleLine(section))) + "]");
+        std::string header = "[";
+        header += withoutLeadingBlanks(singleLine(section));
+        header += ']';
+        lines.push_back(std::move(header));
         lines.push_back(text);
     }
     changed = true;
