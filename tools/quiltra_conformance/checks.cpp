@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "console.h"
+#include "platform/no_destructor.h"
 
 namespace quiltra::conformance {
 
@@ -789,7 +790,7 @@ CheckResult twoPorts(CheckState& state) {
 const std::vector<CheckEntry>& checkEntries() {
     // Never destroyed: a run abandoned on a stuck driver call leaves its worker thread
     // behind, which may still be reading the entries when the program ends.
-    static const std::vector<CheckEntry>& entries = *new const std::vector<CheckEntry>{
+    static platform::NoDestructor<const std::vector<CheckEntry>> entries(std::vector<CheckEntry>{
         {{"entry-points", true, "the sixteen entry points are exported"}, entryPoints},
         {{"driver-extras", false, "setDebugMsgProc and setSystemPath are exported"}, driverExtras},
         {{"initialize-finalize", true,
@@ -823,8 +824,8 @@ const std::vector<CheckEntry>& checkEntries() {
         {{"two-ports", true,
           "two ports grabbed at once each get one completion with their own port"},
          twoPorts},
-    };
-    return entries;
+    });
+    return entries.get();
 }
 
 void finishSession(CheckState& state) {
