@@ -160,6 +160,10 @@ TEST(PrefilterPlugin, EveryOperationMatchesTheReferenceInPlaceAndApart) {
         {"flat field", "", false, true, 1},
         {"dark, flat, gain and offset", "gain = 1.3\noffset = 5\n", true, true, 1},
         {"gain that saturates", "gain = 255\noffset=-255\n", false, false, 0},
+        // The largest factors of the 16-bit lanes, whose sums leave 16 bits both ways.
+        {"gain 127, offset -255", "gain = 127\noffset = -255\n", false, false, 0},
+        {"gain 127.9, offset 255", "gain = 127.9\noffset = 255\n", false, false, 0},
+        {"dark, flat, gain and negative offset", "gain = 0.9\noffset = -20.3\n", true, true, 1},
         {"median3", "filter = median3\n", false, false, 0},
         {"box3", "filter = box3\n", false, false, 0},
         {"threshold", "threshold = 100\n", false, false, 0},
