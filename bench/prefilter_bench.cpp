@@ -3,7 +3,8 @@
 // alone, out of place (the camera's ring buffer into `processed`) and in place. Each timed
 // iteration copies the image once with memcpy and filters it once. Counter:
 //   x_memcpy   ExecuteFilter time / memcpy time (medians over the iterations)
-// The flat field comes with a dark frame, as a camera calibration gives both, and a gain.
+// flat+gain is the flat field alone with a gain; dark+flat+gain adds the dark frame, as a
+// camera calibration gives both.
 #include <benchmark/benchmark.h>
 #include <quiltra/plugin.h>
 #include <unistd.h>
@@ -22,13 +23,14 @@ constexpr int kSizes[][2] = {{640, 480}, {2448, 2048}};  // columns, rows
 struct Operation {
     const char* name;
     const char* keys;  // the prefilter file's keys
-    bool references;   // the file names dark.pgm and flat.pgm
+    bool dark, flat;   // the file names the dark frame, the flat field
 };
 constexpr Operation kOperations[] = {
-    {"flat+gain", "gain = 1.1\n", true},
-    {"median3", "filter = median3\n", false},
-    {"box3", "filter = box3\n", false},
-    {"threshold", "threshold = 128\n", false},
+    {"flat+gain", "gain = 1.1\n", false, true},
+    {"dark+flat+gain", "gain = 1.1\n", true, true},
+    {"median3", "filter = median3\n", false, false},
+    {"box3", "filter = box3\n", false, false},
+    {"threshold", "threshold = 128\n", false, false},
 };
 
 using Clock = std::chrono::steady_clock;
@@ -74,8 +76,8 @@ void filter(benchmark::State& state, const std::string& file, int columns, int r
     const std::vector<uint8_t> camera = noise(bytes, 5, 30, 220);
     std::vector<uint8_t> ring = camera, processed(bytes), copy(bytes);
     ImageDescriptor in{rows, columns, uint8_t(bytesPerPixel), {}, ring.data()};
-    ImageDescriptor out{rows, columns, uint8_t(bytesPerPixel), {},
-                        inPlace ? ring.data() : processed.data()};
+    ImageDescriptor out{
+        rows, columns, uint8_t(bytesPerPixel), {}, inPlace ? ring.data() : processed.data()};
     std::vector<double> filterTimes, copyTimes;
     for (auto _ : state) {
         auto start = Clock::now();
@@ -120,8 +122,7 @@ int main(int argc, char** argv) {
     for (const auto& size : kSizes) {
         for (int bytesPerPixel : {1, 3}) {
             const std::string image = std::string(folder) + "/" + std::to_string(size[0]) + "x" +
-                                      std::to_string(size[1]) + "x" +
-                                      std::to_string(bytesPerPixel);
+                                      std::to_string(size[1]) + "x" + std::to_string(bytesPerPixel);
             const std::size_t bytes = std::size_t(size[0]) * size[1] * bytesPerPixel;
             files.push_back(image + "-dark.pnm");
             files.push_back(image + "-flat.pnm");
@@ -134,8 +135,11 @@ int main(int argc, char** argv) {
             }
             for (const Operation& op : kOperations) {
                 std::string text = std::string("quiltra-prefilter 1\n") + op.keys;
-                if (op.references) {
-                    text += "dark = " + image + "-dark.pnm\nflat = " + image + "-flat.pnm\n";
+                if (op.dark) {
+                    text += "dark = " + image + "-dark.pnm\n";
+                }
+                if (op.flat) {
+                    text += "flat = " + image + "-flat.pnm\n";
                 }
                 files.push_back(image + "-" + op.name + ".pf");
                 if (!writeFile(files.back(), text)) {
