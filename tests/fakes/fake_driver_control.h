@@ -17,8 +17,11 @@ namespace quiltra::fake {
 // The byte the fake serves at (port, row, column) of an image, for each byte of a pixel
 // (plane 0 for the first byte of a pixel, 1 for the second, ...). `frame` numbers the
 // images the delivery thread announced on the port, from 0.
+// Worked out modulo 2^32 (only the low byte counts), so no frame count or position overflows.
 inline std::uint8_t pixel(int port, int row, int column, int plane = 0, int frame = 0) {
-    return static_cast<std::uint8_t>(port * 31 + row * 7 + column + plane * 101 + frame * 53);
+    const auto u = [](int v) { return static_cast<std::uint32_t>(v); };
+    return static_cast<std::uint8_t>(u(port) * 31u + u(row) * 7u + u(column) + u(plane) * 101u +
+                                     u(frame) * 53u);
 }
 
 // The byte the fake serves: pixel(), with the frame stamp of camera number `stampCamera`
