@@ -62,6 +62,12 @@ void correctInPlace(uint8_t* __restrict data, std::size_t n, const uint8_t* __re
 
 #if defined(__x86_64__) && defined(__linux__) && defined(__GNUC__) && !defined(__clang__)
 #define QUILTRA_CORRECT_AVX2 1
+// Whether this CPU has AVX2, asked once for every loop that has an AVX2 form.
+bool cpuHasAvx2() {
+    static const bool avx2 = __builtin_cpu_supports("avx2");
+    return avx2;
+}
+
 // The same loops for CPUs with AVX2: packed 32-bit multiplies and minimum/maximum, which
 // SSE2 (the x86-64 baseline) lacks; the same arithmetic, so the same bytes.
 template <bool kDark, bool kFactors>
@@ -182,8 +188,7 @@ std::size_t correctHigh(const uint8_t* in, uint8_t* out, std::size_t n, const ui
     }
     const HighHalf h(c);
 #ifdef QUILTRA_CORRECT_AVX2
-    static const bool avx2 = __builtin_cpu_supports("avx2");
-    if (avx2) {
+    if (cpuHasAvx2()) {
         return correctHighAvx2<kDark, kFactors>(in, out, n, dark, factors, c.factor, h);
     }
 #endif
@@ -208,8 +213,7 @@ void correct(const uint8_t* in, uint8_t* out, std::size_t n, const Prefilter::Co
         factors = factors != nullptr ? factors + done : nullptr;
     }
 #ifdef QUILTRA_CORRECT_AVX2
-    static const bool avx2 = __builtin_cpu_supports("avx2");
-    if (avx2) {
+    if (cpuHasAvx2()) {
         if (in == out) {
             correctInPlaceAvx2<kDark, kFactors>(out, n, dark, factors, c.factor, c.shift, c.bias);
         } else {
