@@ -449,7 +449,7 @@ int main(int argc, char** argv) {
 
     int status = 0;
     {
-        QuiltraHost host(quiltra::platform::programFolder(), systemFolder);
+        QuiltraHost host(platform::programFolder(), systemFolder);
         std::string error;
         if (!host.start(error)) {
             std::fprintf(stderr, "quiltra-bench: %s\n", error.c_str());
