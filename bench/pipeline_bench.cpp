@@ -34,7 +34,6 @@
 
 #include "allocation_counter.h"
 #include "bench_host.h"
-#include "platform/file_path.h"
 
 namespace quiltra::bench {
 namespace {
@@ -409,6 +408,11 @@ void addRow(const std::string& name, double minTime, Run run) {
         ->Unit(benchmark::kMicrosecond);
 }
 
+std::string programFolder() {
+    std::error_code error;
+    return std::filesystem::read_symlink("/proc/self/exe", error).parent_path().string();
+}
+
 }  // namespace
 }  // namespace quiltra::bench
 
@@ -449,7 +453,7 @@ int main(int argc, char** argv) {
 
     int status = 0;
     {
-        QuiltraHost host(platform::programFolder(), systemFolder);
+        QuiltraHost host(programFolder(), systemFolder);
         std::string error;
         if (!host.start(error)) {
             std::fprintf(stderr, "quiltra-bench: %s\n", error.c_str());

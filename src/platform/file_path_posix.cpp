@@ -1,7 +1,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <filesystem>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -28,12 +27,6 @@ std::string currentFolder() {
 
 bool fileExists(const char* path) {
     return path != nullptr && access(path, F_OK) == 0;
-}
-
-std::string programFolder() {
-    std::error_code error;
-    const std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", error);
-    return error ? std::string() : program.parent_path().string();
 }
 
 bool isAbsolutePath(const char* path) {

@@ -12,8 +12,6 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "platform/file_path.h"
-
 namespace quiltra::config_check {
 
 namespace {
@@ -71,6 +69,15 @@ double physicalMemoryBytes() {
     return GlobalMemoryStatusEx(&status) ? static_cast<double>(status.ullTotalPhys) : 0.0;
 }
 
+std::string programFolder() {
+    char path[MAX_PATH];
+    const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) {
+        return {};
+    }
+    return std::filesystem::path(path).parent_path().string();
+}
+
 std::vector<std::string> loaderSearchFolders(const std::string& loaderFolder) {
     std::vector<std::string> folders;
     if (!loaderFolder.empty()) {
@@ -95,7 +102,7 @@ std::string loaderFileName(const std::string& name) {
 }
 
 std::string defaultLoaderFolder() {
-    return platform::programFolder();
+    return programFolder();
 }
 
 #else
@@ -105,6 +112,12 @@ double physicalMemoryBytes() {
     const long pageSize = sysconf(_SC_PAGESIZE);
     return pages > 0 && pageSize > 0 ? static_cast<double>(pages) * static_cast<double>(pageSize)
                                      : 0.0;
+}
+
+std::string programFolder() {
+    std::error_code error;
+    const std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", error);
+    return error ? std::string() : program.parent_path().string();
 }
 
 std::vector<std::string> loaderSearchFolders(const std::string& loaderFolder) {
@@ -125,7 +138,7 @@ std::string loaderFileName(const std::string& name) {
 }
 
 std::string defaultLoaderFolder() {
-    const std::filesystem::path tools = platform::programFolder();
+    const std::filesystem::path tools = programFolder();
     if (tools.empty() || std::filesystem::exists(tools / "libquiltra.so")) {
         return tools.string();
     }
