@@ -34,6 +34,7 @@
 
 #include "allocation_counter.h"
 #include "bench_host.h"
+#include "platform/file_path.h"
 
 namespace quiltra::bench {
 namespace {
@@ -408,11 +409,6 @@ void addRow(const std::string& name, double minTime, Run run) {
         ->Unit(benchmark::kMicrosecond);
 }
 
-std::string programFolder() {
-    std::error_code error;
-    return std::filesystem::read_symlink("/proc/self/exe", error).parent_path().string();
-}
-
 }  // namespace
 }  // namespace quiltra::bench
 
@@ -453,7 +449,7 @@ int main(int argc, char** argv) {
 
     int status = 0;
     {
-        QuiltraHost host(programFolder(), systemFolder);
+        QuiltraHost host(quiltra::platform::programFolder(), systemFolder);
         std::string error;
         if (!host.start(error)) {
             std::fprintf(stderr, "quiltra-bench: %s\n", error.c_str());

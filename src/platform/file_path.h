@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 
 namespace quiltra::platform {
 
@@ -24,5 +25,9 @@ bool isAbsolutePath(const char* path);
 // result, NUL-terminated, into buffer; returns false (buffer empty) when it does not fit or
 // fails.
 bool fullPath(const char* path, char* buffer, std::size_t size);
+
+// The folder of the running program's executable (GetModuleFileName of the process;
+// /proc/self/exe elsewhere), empty when the system cannot tell it.
+std::string programFolder();
 
 }  // namespace quiltra::platform

@@ -1,6 +1,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <filesystem>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -27,6 +28,12 @@ std::string currentFolder() {
 
 bool fileExists(const char* path) {
     return path != nullptr && access(path, F_OK) == 0;
+}
+
+std::string programFolder() {
+    std::error_code error;
+    const std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", error);
+    return error ? std::string() : program.parent_path().string();
 }
 
 bool isAbsolutePath(const char* path) {

@@ -1,5 +1,8 @@
 #include <io.h>
 #include <stdlib.h>
+#include <windows.h>
+
+#include <filesystem>
 
 #include "platform/file_path.h"
 
@@ -7,6 +10,15 @@ namespace quiltra::platform {
 
 bool fileExists(const char* path) {
     return path != nullptr && _access(path, 0) == 0;
+}
+
+std::string programFolder() {
+    char path[MAX_PATH];
+    const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) {
+        return {};
+    }
+    return std::filesystem::path(path).parent_path().string();
 }
 
 bool isAbsolutePath(const char* path) {

@@ -2,10 +2,6 @@
 
 #include <filesystem>
 
-#if defined(_WIN32)
-#include <windows.h>
-#endif
-
 #include "platform/file_path.h"
 
 namespace quiltra::tools {
@@ -19,17 +15,6 @@ void lookUp(const platform::DynamicLibrary& library, const char* name, F& entry,
     if (entry == nullptr) {
         missing.emplace_back(name);
     }
-}
-
-std::filesystem::path programFolder() {
-#if defined(_WIN32)
-    char buffer[MAX_PATH];
-    const DWORD length = GetModuleFileNameA(nullptr, buffer, MAX_PATH);
-    return std::filesystem::path(std::string(buffer, length)).parent_path();
-#else
-    std::error_code error;
-    return std::filesystem::read_symlink("/proc/self/exe", error).parent_path();
-#endif
 }
 
 }  // namespace
@@ -79,10 +64,11 @@ DriverLibrary::DriverLibrary(const std::string& path, Lacking lacking) {
 
 std::string defaultLibraryPath() {
 #if defined(_WIN32)
-    return (programFolder() / "quiltra.dll").string();
+    const char* const name = "quiltra.dll";
 #else
-    return (programFolder() / "libquiltra.so").string();
+    const char* const name = "libquiltra.so";
 #endif
+    return (std::filesystem::path(platform::programFolder()) / name).string();
 }
 
 }  // namespace quiltra::tools

@@ -12,6 +12,8 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "platform/file_path.h"
+
 namespace quiltra::config_check {
 
 namespace {
@@ -69,15 +71,6 @@ double physicalMemoryBytes() {
     return GlobalMemoryStatusEx(&status) ? static_cast<double>(status.ullTotalPhys) : 0.0;
 }
 
-std::string programFolder() {
-    char path[MAX_PATH];
-    const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) {
-        return {};
-    }
-    return std::filesystem::path(path).parent_path().string();
-}
-
 std::vector<std::string> loaderSearchFolders(const std::string& loaderFolder) {
     std::vector<std::string> folders;
     if (!loaderFolder.empty()) {
@@ -102,7 +95,7 @@ std::string loaderFileName(const std::string& name) {
 }
 
 std::string defaultLoaderFolder() {
-    return programFolder();
+    return platform::programFolder();
 }
 
 #else
@@ -112,12 +105,6 @@ double physicalMemoryBytes() {
     const long pageSize = sysconf(_SC_PAGESIZE);
     return pages > 0 && pageSize > 0 ? static_cast<double>(pages) * static_cast<double>(pageSize)
                                      : 0.0;
-}
-
-std::string programFolder() {
-    std::error_code error;
-    const std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", error);
-    return error ? std::string() : program.parent_path().string();
 }
 
 std::vector<std::string> loaderSearchFolders(const std::string& loaderFolder) {
@@ -138,7 +125,7 @@ std::string loaderFileName(const std::string& name) {
 }
 
 std::string defaultLoaderFolder() {
-    const std::filesystem::path tools = programFolder();
+    const std::filesystem::path tools = platform::programFolder();
     if (tools.empty() || std::filesystem::exists(tools / "libquiltra.so")) {
         return tools.string();
     }

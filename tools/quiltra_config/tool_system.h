@@ -1,5 +1,5 @@
-// What quiltra-config asks of the operating system: the physical memory, the folder of the
-// running program, and the folders the library loader searches for a name without a folder.
+// What quiltra-config asks of the operating system: the physical memory and the folders the
+// library loader searches for a name without a folder.
 #pragma once
 
 #include <string>
@@ -9,9 +9,6 @@ namespace quiltra::config_check {
 
 // Bytes of physical memory; 0 when unknown.
 double physicalMemoryBytes();
-
-// The folder of the running program; empty when unknown.
-std::string programFolder();
 
 // Where the loader looks first when the tool runs from a build or an installed Quiltra: the
 // folder of libquiltra.so (the program's own in a build, the installed library folder beside
