@@ -3,9 +3,7 @@
 // the file functions, each a read and a replacement of the whole file, as a writer that
 // goes key by key pays.
 #include <benchmark/benchmark.h>
-#include <stdlib.h>
 
-#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <string>
@@ -16,6 +14,7 @@
 #include "driver/driver_binding.h"
 #include "platform/private_profile.h"
 #include "scanner/scanner.h"
+#include "scratch_folder.h"
 
 namespace {
 
@@ -25,20 +24,12 @@ void QUILTRA_CALL ignore(const char*) {}
 class Folder {
 public:
     Folder() {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "quiltra-config-bench.XXXXXX").string();
-        path = mkdtemp(pattern.data()) != nullptr ? pattern : std::string();
-        binding = std::make_unique<quiltra::DriverBinding>("", path.c_str(), ignore);
+        binding = std::make_unique<quiltra::DriverBinding>("", scratch.path().c_str(), ignore);
         scanner = std::make_unique<quiltra::Scanner>(binding.get(), "Scanner0001", 0, 0);
         scanner->addCamera(1, 1, 1);
         scanner->addCamera(2, 1, 1);
-        file = quiltra::configFilePath(path, quiltra::kPathSize);
+        file = quiltra::configFilePath(scratch.path(), quiltra::kPathSize);
         quiltra::writeConfiguration(*scanner, "Scanner0001");
-    }
-    ~Folder() {
-        scanner.reset();
-        std::error_code ignored;
-        std::filesystem::remove_all(path, ignored);
     }
 
     // Every section/key pair of the file, in file order.
@@ -56,7 +47,7 @@ public:
         return result;
     }
 
-    std::string path;
+    const quiltra::bench::ScratchFolder scratch{"quiltra-config-bench"};  // outlives the rest
     std::string file;
     std::unique_ptr<quiltra::DriverBinding> binding;
     std::unique_ptr<quiltra::Scanner> scanner;

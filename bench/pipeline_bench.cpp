@@ -28,6 +28,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -35,6 +36,7 @@
 #include "allocation_counter.h"
 #include "bench_host.h"
 #include "platform/file_path.h"
+#include "scratch_folder.h"
 
 namespace quiltra::bench {
 namespace {
@@ -434,14 +436,14 @@ int main(int argc, char** argv) {
     // debug procedure; writing it to standard error as well would be timed with it.
     setenv("QUILTRA_DEBUG_OUTPUT", "none", 0);
 
-    std::string temporary;
+    std::optional<ScratchFolder> scratch;
     if (systemFolder.empty()) {
-        char pattern[] = "/tmp/quiltra-bench-XXXXXX";
-        if (mkdtemp(pattern) == nullptr) {
-            std::perror("quiltra-bench: mkdtemp");
+        scratch.emplace("quiltra-bench");
+        if (!scratch->ok()) {
+            std::perror("quiltra-bench: the scratch folder");
             return 1;
         }
-        systemFolder = temporary = pattern;
+        systemFolder = scratch->path();
     } else {
         std::error_code error;
         std::filesystem::create_directories(systemFolder, error);
@@ -483,10 +485,6 @@ int main(int argc, char** argv) {
             printYardsticks(reporter);
             printTargets(reporter, cases, host.countsLibraryAllocations());
         }
-    }
-    if (!temporary.empty()) {
-        std::error_code error;
-        std::filesystem::remove_all(temporary, error);
     }
     benchmark::Shutdown();
     return status;

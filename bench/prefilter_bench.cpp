@@ -12,7 +12,6 @@
 #include <benchmark/benchmark.h>
 #include <immintrin.h>
 #include <quiltra/plugin.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -20,6 +19,8 @@
 #include <cstring>
 #include <string>
 #include <vector>
+
+#include "scratch_folder.h"
 
 namespace {
 
@@ -56,12 +57,6 @@ std::vector<uint8_t> noise(std::size_t bytes, uint32_t seed, int low, int high) 
         b = uint8_t(low + (seed >> 8) % uint32_t(high - low + 1));
     }
     return image;
-}
-
-bool writeFile(const std::string& path, const std::string& text) {
-    FILE* f = std::fopen(path.c_str(), "wb");
-    const bool written = f != nullptr && std::fwrite(text.data(), 1, text.size(), f) == text.size();
-    return (f == nullptr || std::fclose(f) == 0) && written;
 }
 
 // Grey references for a grey image, colour ones for a colour image.
@@ -155,46 +150,41 @@ void filter(benchmark::State& state, const std::string& file, int columns, int r
 }  // namespace
 
 int main(int argc, char** argv) {
-    char folder[] = "/tmp/quiltra-prefilter-bench-XXXXXX";
-    if (mkdtemp(folder) == nullptr) {
-        std::perror("mkdtemp");
+    const quiltra::bench::ScratchFolder folder("quiltra-prefilter-bench");
+    if (!folder.ok()) {
+        std::perror("quiltra-prefilter-bench: the scratch folder");
         return 1;
     }
-    std::vector<std::string> files;
     for (const auto& size : kSizes) {
         for (int bytesPerPixel : {1, 3}) {
-            const std::string image = std::string(folder) + "/" + std::to_string(size[0]) + "x" +
-                                      std::to_string(size[1]) + "x" + std::to_string(bytesPerPixel);
+            const std::string image = std::to_string(size[0]) + "x" + std::to_string(size[1]) +
+                                      "x" + std::to_string(bytesPerPixel);
             const std::size_t bytes = std::size_t(size[0]) * size[1] * bytesPerPixel;
-            files.push_back(image + "-dark.pnm");
-            files.push_back(image + "-flat.pnm");
-            if (!writeFile(files[files.size() - 2],
-                           pnm(size[0], size[1], bytesPerPixel, noise(bytes, 1, 0, 20))) ||
-                !writeFile(files.back(),
-                           pnm(size[0], size[1], bytesPerPixel, noise(bytes, 2, 150, 250)))) {
-                std::perror(image.c_str());
+            const std::string dark = folder.write(
+                image + "-dark.pnm", pnm(size[0], size[1], bytesPerPixel, noise(bytes, 1, 0, 20)));
+            const std::string flat =
+                folder.write(image + "-flat.pnm",
+                             pnm(size[0], size[1], bytesPerPixel, noise(bytes, 2, 150, 250)));
+            if (dark.empty() || flat.empty()) {
                 return 1;
             }
             for (const Operation& op : kOperations) {
                 std::string text = std::string("quiltra-prefilter 1\n") + op.keys;
                 if (op.dark) {
-                    text += "dark = " + image + "-dark.pnm\n";
+                    text += "dark = " + dark + "\n";
                 }
                 if (op.flat) {
-                    text += "flat = " + image + "-flat.pnm\n";
+                    text += "flat = " + flat + "\n";
                 }
-                files.push_back(image + "-" + op.name + ".pf");
-                if (!writeFile(files.back(), text)) {
-                    std::perror(files.back().c_str());
+                const std::string file = folder.write(image + "-" + op.name + ".pf", text);
+                if (file.empty()) {
                     return 1;
                 }
                 for (bool inPlace : {false, true}) {
-                    const std::string name = "Prefilter/" + std::to_string(size[0]) + "x" +
-                                             std::to_string(size[1]) + "x" +
-                                             std::to_string(bytesPerPixel) + "/" + op.name +
-                                             (inPlace ? "/in-place" : "/apart");
-                    benchmark::RegisterBenchmark(name.c_str(), filter, files.back(), size[0],
-                                                 size[1], bytesPerPixel, inPlace, op)
+                    const std::string name =
+                        "Prefilter/" + image + "/" + op.name + (inPlace ? "/in-place" : "/apart");
+                    benchmark::RegisterBenchmark(name.c_str(), filter, file, size[0], size[1],
+                                                 bytesPerPixel, inPlace, op)
                         ->Unit(benchmark::kMillisecond)
                         ->UseManualTime()
                         ->Iterations(size[0] < 1000 ? 200 : 20);
@@ -205,9 +195,5 @@ int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
-    for (const std::string& file : files) {
-        std::remove(file.c_str());
-    }
-    rmdir(folder);
     return 0;
 }

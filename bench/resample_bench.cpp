@@ -11,7 +11,6 @@
 // distortion from a calibration file. The map of either side is built outside the timing.
 #include <benchmark/benchmark.h>
 #include <quiltra/plugin.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -26,6 +25,7 @@
 #include <vector>
 
 #include "calibration_file.h"
+#include "scratch_folder.h"
 
 namespace {
 
@@ -246,20 +246,17 @@ int main(int argc, char** argv) {
     std::printf("OpenCV %s on 1 thread; CPU features used: %s\n", CV_VERSION,
                 cv::getCPUFeaturesLine().c_str());
     // The calibration files of the homography field, one per image size.
-    char folder[] = "/tmp/quiltra-resample-bench-XXXXXX";
-    if (mkdtemp(folder) == nullptr) {
-        std::perror("mkdtemp");
+    const quiltra::bench::ScratchFolder folder("quiltra-resample-bench");
+    if (!folder.ok()) {
+        std::perror("quiltra-resample-bench: the scratch folder");
         return 1;
     }
     std::vector<std::string> files;
     for (const auto& size : kSizes) {
-        files.push_back(std::string(folder) + "/" + std::to_string(size[0]) + "x" +
-                        std::to_string(size[1]) + ".cal");
-        FILE* f = std::fopen(files.back().c_str(), "w");
-        const std::string text = quiltra::calibration::format(distortedModel(size[0], size[1]));
-        if (f == nullptr || std::fwrite(text.data(), 1, text.size(), f) != text.size() ||
-            std::fclose(f) != 0) {
-            std::perror(files.back().c_str());
+        files.push_back(
+            folder.write(std::to_string(size[0]) + "x" + std::to_string(size[1]) + ".cal",
+                         quiltra::calibration::format(distortedModel(size[0], size[1]))));
+        if (files.back().empty()) {
             return 1;
         }
     }
@@ -284,9 +281,5 @@ int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
-    for (const std::string& file : files) {
-        std::remove(file.c_str());
-    }
-    rmdir(folder);
     return 0;
 }
