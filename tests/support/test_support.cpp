@@ -5,6 +5,8 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "platform/file_path.h"
+
 #if defined(_WIN32)
 #include <windows.h>
 #else
@@ -14,13 +16,7 @@
 namespace quiltra::test {
 
 std::filesystem::path binaryDir() {
-#if defined(_WIN32)
-    char buffer[MAX_PATH];
-    DWORD length = GetModuleFileNameA(nullptr, buffer, MAX_PATH);
-    return std::filesystem::path(std::string(buffer, length)).parent_path();
-#else
-    return std::filesystem::read_symlink("/proc/self/exe").parent_path();
-#endif
+    return platform::programFolder();
 }
 
 std::string libraryFileName(const std::string& baseName) {
